@@ -1,0 +1,25 @@
+# The front door: `make run` and `make test` set up a fresh Debian 12, build, then run.
+PRESETS := host mingw-i686 mingw-x86_64
+
+.PHONY: all setup build run test clean
+
+all: build
+
+setup:
+	@scripts/setup.sh
+
+build: setup
+	@for p in $(PRESETS); do \
+		cmake --preset $$p >/dev/null && cmake --build --preset $$p -j 2 || exit 1; \
+	done
+
+run: setup
+	@cmake --preset mingw-i686 >/dev/null && cmake --build --preset mingw-i686 -j 2
+	@cmake --preset mingw-x86_64 >/dev/null && cmake --build --preset mingw-x86_64 -j 2
+	@scripts/run.sh
+
+test: build
+	@scripts/test.sh $(PRESETS)
+
+clean:
+	rm -rf build

@@ -1,0 +1,78 @@
+# Sourced by the scripts that run Ambrelix under Wine: a private X display and
+# a private, temporary Wine prefix, never the user's own, both removed by
+# wine_env_stop.
+#
+#   wine_env_start [WIDTHxHEIGHT]   start Xvfb (unless KEEP_DISPLAY=1 and DISPLAY is set) and boot a prefix
+#   wine_run ARGS...                run a program under the started Wine
+#   wine_env_stop                   end every Wine process and Xvfb, delete the prefix
+#   wine_can_run_32bit              true when this kernel runs 32-bit code at all
+
+WINE_ENV_SCRIPTS=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+
+wine_can_run_32bit() {
+    # The 32-bit loader is an i386 ELF program: a kernel booted without
+    # 32-bit emulation refuses to start it, and then no 32-bit code runs.
+    [ -x /usr/lib/wine/wine ] && /usr/lib/wine/wine --version >/dev/null 2>&1
+}
+
+wine_pick_loader() {
+    if wine_can_run_32bit; then
+        WINE_LOADER_CMD=(wine)
+    else
+        export WINELOADER=/usr/lib/wine/wine64
+        WINE_LOADER_CMD=(/usr/lib/wine/wine64)
+    fi
+}
+
+wine_run() {
+    "${WINE_LOADER_CMD[@]}" "$@"
+}
+
+wine_env_start() {
+    local screen=${1:-1280x1024}
+    wine_pick_loader
+    export WINEDEBUG=${WINEDEBUG:--all}
+    export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+    WINE_ENV_DIR=$(mktemp -d "${TMPDIR:-/tmp}/ambrelix-wine.XXXXXX")
+    export WINEPREFIX=$WINE_ENV_DIR/prefix
+
+    if [ "${KEEP_DISPLAY:-0}" = 1 ] && [ -n "${DISPLAY:-}" ]; then
+        WINE_ENV_XVFB_PID=
+    else
+        local fifo=$WINE_ENV_DIR/displayfd
+        mkfifo "$fifo"
+        Xvfb -displayfd 3 -screen 0 "${screen}x24" -nolisten tcp -noreset 3>"$fifo" >"$WINE_ENV_DIR/xvfb.log" 2>&1 &
+        WINE_ENV_XVFB_PID=$!
+        local number
+        if ! read -r -t 20 number <"$fifo"; then
+            echo "wine-env: Xvfb did not start" >&2
+            cat "$WINE_ENV_DIR/xvfb.log" >&2
+            return 1
+        fi
+        export DISPLAY=:$number
+    fi
+
+    wine_run wineboot -i >"$WINE_ENV_DIR/wineboot.log" 2>&1 || {
+        echo "wine-env: wineboot failed" >&2
+        cat "$WINE_ENV_DIR/wineboot.log" >&2
+        return 1
+    }
+    # A virtual desktop gives every window a Windows frame and caption, and a
+    # screen that stays put whatever the X server does.
+    wine_run reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+    wine_run reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d "$screen" /f >/dev/null 2>&1
+    /usr/lib/wine/wineserver -w 2>/dev/null || true
+}
+
+wine_env_stop() {
+    if [ -n "${WINEPREFIX:-}" ] && [ -d "${WINEPREFIX:-}" ]; then
+        WINEPREFIX=$WINEPREFIX /usr/lib/wine/wineserver -k 2>/dev/null || true
+        WINEPREFIX=$WINEPREFIX /usr/lib/wine/wineserver -w 2>/dev/null || true
+    fi
+    if [ -n "${WINE_ENV_XVFB_PID:-}" ]; then
+        kill "$WINE_ENV_XVFB_PID" 2>/dev/null || true
+        wait "$WINE_ENV_XVFB_PID" 2>/dev/null || true
+    fi
+    [ -n "${WINE_ENV_DIR:-}" ] && rm -rf "$WINE_ENV_DIR"
+    WINE_ENV_DIR=
+}
