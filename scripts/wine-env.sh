@@ -76,3 +76,21 @@ wine_env_stop() {
     [ -n "${WINE_ENV_DIR:-}" ] && rm -rf "$WINE_ENV_DIR"
     WINE_ENV_DIR=
 }
+
+# The machine field of a PE file: 14c (i386) or 8664 (x86_64).
+pe_machine() {
+    local lfanew
+    lfanew=$(od -An -t u4 -j 60 -N 4 "$1" | tr -d ' ')
+    od -An -t x2 -j $((lfanew + 4)) -N 2 "$1" | tr -d ' '
+}
+
+# Writes what later commands need to reach this session.
+wine_env_save() {
+    {
+        printf 'export DISPLAY=%q WINEPREFIX=%q WINEDEBUG=%q WINEDLLOVERRIDES=%q\n' \
+            "$DISPLAY" "$WINEPREFIX" "$WINEDEBUG" "$WINEDLLOVERRIDES"
+        [ -n "${WINELOADER:-}" ] && printf 'export WINELOADER=%q\n' "$WINELOADER"
+        printf 'WINE_ENV_DIR=%q WINE_ENV_XVFB_PID=%q\n' "$WINE_ENV_DIR" "${WINE_ENV_XVFB_PID:-}"
+        printf 'WINE_LOADER_CMD=(%s)\n' "$(printf '%q ' "${WINE_LOADER_CMD[@]}")"
+    } >"$1"
+}

@@ -1,0 +1,247 @@
+#include "tests/e2e/figure.h"
+
+#include "tests/e2e/support.h"
+
+#include <cmath>
+#include <vector>
+
+namespace e2e {
+
+namespace {
+
+// How far from the outline and the radial edges a pixel must be before it is
+// judged: rasterizers differ there (Wine's is not Windows').
+constexpr double Margin = 4.0;
+
+constexpr DWORD White = 0x00FFFFFF;
+constexpr DWORD Magenta = 0x00FF00FF;  // as a 32-bit BGRX pixel
+
+enum class Zone { Outside, Wedge, Fill };
+
+struct Ideal {
+    double cx, cy, a, b;
+    double r1x, r1y, r2x, r2y;  // the two rays from the centre
+
+    Ideal(int width, int height)
+        : cx(width / 2.0), cy(height / 2.0), a(width / 2.0), b(height / 2.0),
+          r1x(width / 3 - cx), r1y(-cy), r2x((2 * width) / 3 - cx), r2y(-cy)
+    {
+    }
+
+    Zone At(double x, double y) const
+    {
+        const double nx = (x - cx) / a;
+        const double ny = (y - cy) / b;
+        if (nx * nx + ny * ny >= 1.0)
+            return Zone::Outside;
+        const double dx = x - cx;
+        const double dy = y - cy;
+        // Between the rays, going from the first to the second clockwise on screen.
+        const bool afterFirst = r1x * dy - r1y * dx > 0;
+        const bool beforeSecond = dx * r2y - dy * r2x > 0;
+        return afterFirst && beforeSecond ? Zone::Wedge : Zone::Fill;
+    }
+
+    // The zone, when the point lies more than the margin from the outline and
+    // from both radial edges; otherwise the pixel is not judged.
+    bool Sure(double x, double y, Zone* zone) const
+    {
+        const double dx = x - cx, dy = y - cy;
+        const double f = (dx * dx) / (a * a) + (dy * dy) / (b * b) - 1.0;
+        const double gx = 2 * dx / (a * a), gy = 2 * dy / (b * b);
+        const double gradient = std::sqrt(gx * gx + gy * gy);
+        if (gradient > 0 && std::fabs(f) / gradient <= Margin)
+            return false;
+        if (DistanceToRay(dx, dy, r1x, r1y) <= Margin || DistanceToRay(dx, dy, r2x, r2y) <= Margin)
+            return false;
+        *zone = At(x, y);
+        return true;
+    }
+
+    static double DistanceToRay(double dx, double dy, double rx, double ry)
+    {
+        const double length = std::sqrt(rx * rx + ry * ry);
+        if (length == 0)
+            return std::sqrt(dx * dx + dy * dy);
+        const double along = (dx * rx + dy * ry) / length;
+        if (along < 0)
+            return std::sqrt(dx * dx + dy * dy);
+        return std::fabs(dx * ry - dy * rx) / length;
+    }
+};
+
+}  // namespace
+
+std::string FigureReport::Summary() const
+{
+    return "client " + std::to_string(width) + "x" + std::to_string(height) + ": " + std::to_string(checked) +
+           " pixels judged, " + std::to_string(magenta) + " magenta; wrong: fill " + std::to_string(wrongFill) +
+           ", outside " + std::to_string(wrongOutside) + ", wedge " + std::to_string(wrongWedge) +
+           (firstWrong.empty() ? "" : "; first at" + firstWrong);
+}
+
+FigureReport ReadFigure(HWND hwnd)
+{
+    FigureReport report;
+    RECT client{};
+    GetClientRect(hwnd, &client);
+    report.width = client.right;
+    report.height = client.bottom;
+    if (report.width <= 0 || report.height <= 0)
+        return report;
+    POINT origin{0, 0};
+    ClientToScreen(hwnd, &origin);
+
+    BITMAPINFO bi{};
+    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+    bi.bmiHeader.biWidth = report.width;
+    bi.bmiHeader.biHeight = -report.height;  // top-down
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    bi.bmiHeader.biCompression = BI_RGB;
+    HDC screen = GetDC(nullptr);
+    void* bits = nullptr;
+    HBITMAP dib = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HDC memory = CreateCompatibleDC(screen);
+    HGDIOBJ previous = SelectObject(memory, dib);
+    BitBlt(memory, 0, 0, report.width, report.height, screen, origin.x, origin.y, SRCCOPY);
+    GdiFlush();
+
+    const Ideal ideal(report.width, report.height);
+    const DWORD* pixels = static_cast<const DWORD*>(bits);
+    for (int y = 0; y < report.height; ++y) {
+        for (int x = 0; x < report.width; ++x) {
+            const DWORD pixel = pixels[static_cast<size_t>(y) * report.width + x] & 0x00FFFFFF;
+            if (pixel == Magenta)
+                ++report.magenta;
+            Zone zone;
+            if (!ideal.Sure(x + 0.5, y + 0.5, &zone))
+                continue;
+            ++report.checked;
+            long* wrong = nullptr;
+            if (zone == Zone::Fill && pixel != Magenta)
+                wrong = &report.wrongFill;
+            else if (zone == Zone::Outside && pixel != White)
+                wrong = &report.wrongOutside;
+            else if (zone == Zone::Wedge && pixel != White)
+                wrong = &report.wrongWedge;
+            if (!wrong)
+                continue;
+            if (report.wrongFill + report.wrongOutside + report.wrongWedge < 5)
+                report.firstWrong += " (" + std::to_string(x) + "," + std::to_string(y) + ")=" + Hex(pixel);
+            ++*wrong;
+        }
+    }
+
+    SelectObject(memory, previous);
+    DeleteDC(memory);
+    DeleteObject(dib);
+    ReleaseDC(nullptr, screen);
+    return report;
+}
+
+namespace {
+
+// A 32-bit top-down DIB section with its own memory DC.
+class Canvas {
+public:
+    Canvas(int width, int height) : width_(width), height_(height)
+    {
+        BITMAPINFO bi{};
+        bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+        bi.bmiHeader.biWidth = width;
+        bi.bmiHeader.biHeight = -height;
+        bi.bmiHeader.biPlanes = 1;
+        bi.bmiHeader.biBitCount = 32;
+        bi.bmiHeader.biCompression = BI_RGB;
+        HDC screen = GetDC(nullptr);
+        bitmap_ = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits_), nullptr, 0);
+        dc_ = CreateCompatibleDC(screen);
+        ReleaseDC(nullptr, screen);
+        previous_ = SelectObject(dc_, bitmap_);
+    }
+    ~Canvas()
+    {
+        SelectObject(dc_, previous_);
+        DeleteDC(dc_);
+        DeleteObject(bitmap_);
+    }
+    Canvas(const Canvas&) = delete;
+    Canvas& operator=(const Canvas&) = delete;
+
+    HDC Dc() const { return dc_; }
+    void Fill(DWORD colour)
+    {
+        for (int i = 0; i < width_ * height_; ++i)
+            bits_[i] = colour;
+    }
+    DWORD At(int x, int y) const
+    {
+        GdiFlush();
+        return bits_[static_cast<size_t>(y) * width_ + x] & 0x00FFFFFF;
+    }
+
+private:
+    int width_, height_;
+    HBITMAP bitmap_ = nullptr;
+    HDC dc_ = nullptr;
+    HGDIOBJ previous_ = nullptr;
+    DWORD* bits_ = nullptr;
+};
+
+}  // namespace
+
+long IconPixelsDiffering(HWND where, HICON icon, long* opaque)
+{
+    const int cx = GetSystemMetrics(SM_CXICON), cy = GetSystemMetrics(SM_CYICON);
+    RECT rect{};
+    GetWindowRect(where, &rect);
+    Canvas shown(cx, cy), onBlack(cx, cy), onWhite(cx, cy);
+    HDC screen = GetDC(nullptr);
+    BitBlt(shown.Dc(), 0, 0, cx, cy, screen, rect.left, rect.top, SRCCOPY);
+    ReleaseDC(nullptr, screen);
+    onBlack.Fill(0);
+    onWhite.Fill(White);
+    DrawIconEx(onBlack.Dc(), 0, 0, icon, cx, cy, 0, nullptr, DI_NORMAL);
+    DrawIconEx(onWhite.Dc(), 0, 0, icon, cx, cy, 0, nullptr, DI_NORMAL);
+
+    long differing = 0;
+    *opaque = 0;
+    for (int y = 0; y < cy; ++y)
+        for (int x = 0; x < cx; ++x)
+            if (onBlack.At(x, y) == onWhite.At(x, y)) {
+                ++*opaque;
+                differing += shown.At(x, y) != onBlack.At(x, y);
+            }
+    return differing;
+}
+
+FigureReport WaitForFigure(HWND hwnd, DWORD timeoutMs)
+{
+    FigureReport last;
+    WaitFor(
+        [&] {
+            last = ReadFigure(hwnd);
+            return last.Ok();
+        },
+        timeoutMs, 100);
+    return last;
+}
+
+void SetClientSize(HWND hwnd, int width, int height)
+{
+    RECT frame{0, 0, width, height};
+    AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongW(hwnd, GWL_STYLE)), FALSE,
+                       static_cast<DWORD>(GetWindowLongW(hwnd, GWL_EXSTYLE)));
+    SetWindowPos(hwnd, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+bool ClientSizeIs(HWND hwnd, int width, int height)
+{
+    RECT client{};
+    GetClientRect(hwnd, &client);
+    return client.right == width && client.bottom == height;
+}
+
+}  // namespace e2e
