@@ -8,10 +8,13 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/wine-env.sh"
 
 exe=$root/build/mingw-i686/ambrelix.exe
+wait_s=60
 if ! wine_can_run_32bit; then
-    echo "run: this machine runs no 32-bit code (the kernel has 32-bit emulation off);" \
-         "running the x86_64 build instead" >&2
+    echo "run: this machine runs no 32-bit code; running the x86_64 build instead" >&2
     exe=$root/build/mingw-x86_64/ambrelix.exe
+elif wine_32bit_emulated; then
+    echo "run: 32-bit code runs here only through qemu; the window takes a minute or two to appear" >&2
+    wait_s=600
 fi
 [ -f "$exe" ] || { echo "run: $exe is not built" >&2; exit 2; }
 
@@ -36,7 +39,7 @@ wine_run "$exe" &
 pid=$!
 
 # Wait for the window, then for its figure to reach the screen.
-deadline=$((SECONDS + 60))
+deadline=$((SECONDS + wait_s))
 win=
 while [ -z "$win" ] && [ $SECONDS -lt $deadline ]; do
     win=$(xdotool search --name '^Pie\(hdc, 0, 0, xRight' 2>/dev/null | head -n 1) || true
@@ -60,7 +63,7 @@ echo "run: window $(xdotool getwindowgeometry "$win" | sed -n 's/.*Geometry: //p
 wine_run taskkill /im "$(basename "$exe")" >/dev/null
 set +e
 code=
-for _ in $(seq 1 150); do
+for _ in $(seq 1 $((wait_s * 5))); do
     if ! kill -0 "$pid" 2>/dev/null; then wait "$pid"; code=$?; break; fi
     sleep 0.2
 done

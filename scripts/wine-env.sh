@@ -5,9 +5,15 @@
 #   wine_env_start [WIDTHxHEIGHT]   start Xvfb (unless KEEP_DISPLAY=1 and DISPLAY is set) and boot a prefix
 #   wine_run ARGS...                run a program under the started Wine
 #   wine_env_stop                   end every Wine process and Xvfb, delete the prefix
-#   wine_can_run_32bit              true when this kernel runs 32-bit code at all
+#   wine_can_run_32bit              true when 32-bit programs run here at all
+#   wine_32bit_emulated             true when they run only through qemu (slowly)
+#
+# Booting a prefix takes from seconds to minutes (when 32-bit code runs under
+# emulation); one booted prefix is kept in build/wine-template and each
+# session works on its own copy of it.
 
 WINE_ENV_SCRIPTS=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+WINE_TEMPLATE_DIR=${WINE_TEMPLATE_DIR:-$(dirname "$WINE_ENV_SCRIPTS")/build/wine-template}
 
 wine_can_run_32bit() {
     # The 32-bit loader is an i386 ELF program: a kernel booted without
@@ -15,13 +21,37 @@ wine_can_run_32bit() {
     [ -x /usr/lib/wine/wine ] && /usr/lib/wine/wine --version >/dev/null 2>&1
 }
 
+wine_32bit_emulated() {
+    grep -qx enabled /proc/sys/fs/binfmt_misc/qemu-i386 2>/dev/null
+}
+
 wine_pick_loader() {
-    if wine_can_run_32bit; then
-        WINE_LOADER_CMD=(wine)
-    else
-        export WINELOADER=/usr/lib/wine/wine64
-        WINE_LOADER_CMD=(/usr/lib/wine/wine64)
-    fi
+    # The 64-bit loader starts 32-bit programs through the 32-bit one.
+    export WINELOADER=/usr/lib/wine/wine64
+    WINE_LOADER_CMD=(/usr/lib/wine/wine64)
+}
+
+# Copies the booted template prefix to $1, booting the template first when
+# it is missing or was made by another Wine.
+wine_prefix_from_template() {
+    local stamp
+    stamp="$(/usr/lib/wine/wine64 --version 2>/dev/null) 32-bit:$(wine_can_run_32bit && echo yes || echo no)"
+    mkdir -p "$WINE_TEMPLATE_DIR"
+    (
+        flock 9
+        if [ "$(cat "$WINE_TEMPLATE_DIR/stamp" 2>/dev/null)" != "$stamp" ]; then
+            echo "wine-env: booting a Wine prefix ($stamp); this takes a while once" >&2
+            rm -rf "$WINE_TEMPLATE_DIR/prefix" "$WINE_TEMPLATE_DIR/stamp"
+            WINEPREFIX=$WINE_TEMPLATE_DIR/prefix wine_run wineboot -i >"$WINE_TEMPLATE_DIR/wineboot.log" 2>&1 || {
+                echo "wine-env: wineboot failed" >&2
+                cat "$WINE_TEMPLATE_DIR/wineboot.log" >&2
+                exit 1
+            }
+            WINEPREFIX=$WINE_TEMPLATE_DIR/prefix /usr/lib/wine/wineserver -w
+            echo "$stamp" >"$WINE_TEMPLATE_DIR/stamp"
+        fi
+    ) 9>"$WINE_TEMPLATE_DIR.lock" || return 1
+    cp -a "$WINE_TEMPLATE_DIR/prefix" "$1"
 }
 
 wine_run() {
@@ -52,11 +82,7 @@ wine_env_start() {
         export DISPLAY=:$number
     fi
 
-    wine_run wineboot -i >"$WINE_ENV_DIR/wineboot.log" 2>&1 || {
-        echo "wine-env: wineboot failed" >&2
-        cat "$WINE_ENV_DIR/wineboot.log" >&2
-        return 1
-    }
+    wine_prefix_from_template "$WINEPREFIX" || return 1
     # A virtual desktop gives every window a Windows frame and caption, and a
     # screen that stays put whatever the X server does.
     wine_run reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1

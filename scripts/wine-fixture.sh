@@ -22,6 +22,10 @@ start)
     /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1
     wine_run reg query 'HKCU\Software\Wine\Explorer' </dev/null >/dev/null 2>&1
     wine_env_save "$session"
+    if [ "$(pe_machine "$3")" = 014c ] && wine_32bit_emulated; then
+        echo "AMBRELIX_WINE_EMULATED=1" >>"$session"
+        echo "wine-fixture: 32-bit code runs here only through qemu; the 32-bit suite is cut to its smoke test"
+    fi
     echo "wine-fixture: display $DISPLAY, prefix $WINEPREFIX"
     ;;
 stop)
