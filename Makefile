@@ -1,7 +1,7 @@
 # The front door: `make run` and `make test` set up a fresh Debian 12, build, then run.
-PRESETS := host mingw-i686 mingw-x86_64
+PRESETS := host host-asan mingw-i686 mingw-x86_64
 
-.PHONY: all setup build run test clean
+.PHONY: all setup build run test lint clean
 
 all: build
 
@@ -18,7 +18,10 @@ run: setup
 	@cmake --preset mingw-x86_64 >/dev/null && cmake --build --preset mingw-x86_64 -j 2
 	@scripts/run.sh
 
-test: build
+lint: setup
+	@scripts/lint.sh
+
+test: build lint
 	@scripts/test.sh $(PRESETS)
 
 clean:

@@ -1,9 +1,11 @@
 #include "platform/platform.h"
 #include "window/main_window.h"
 
-static const WCHAR AppName[] = L"Ambrelix";
-static const WCHAR WindowCaption[] = L"Pie(hdc, 0, 0, xRight, yBottom, 0, yBottom/2, 0, yBottom/2)";
-static const WCHAR NeedsNtText[] = L"This program requires Windows NT!";
+// Wide character arrays, as the Win32 API takes them.
+static const WCHAR AppName[] = L"Ambrelix";  // NOLINT(cppcoreguidelines-avoid-c-arrays)
+static const WCHAR WindowCaption[] =           // NOLINT(cppcoreguidelines-avoid-c-arrays)
+    L"Pie(hdc, 0, 0, xRight, yBottom, 0, yBottom/2, 0, yBottom/2)";
+static const WCHAR NeedsNtText[] = L"This program requires Windows NT!";  // NOLINT(cppcoreguidelines-avoid-c-arrays)
 
 // A failed start or a broken message queue must not look like a normal close
 // to whoever launched us.
@@ -11,14 +13,15 @@ static constexpr int ExitFailure = 1;
 
 static ATOM RegisterMainWindowClass(HINSTANCE hInstance) noexcept
 {
-    WNDCLASSW wc;
+    WNDCLASSW wc{};
     wc.style = CS_HREDRAW | CS_VREDRAW;
     wc.lpfnWndProc = MainWindowProc;
     wc.cbClsExtra = 0;
     wc.cbWndExtra = 0;
     wc.hInstance = hInstance;
-    wc.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
-    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    // The system's own icon and cursor are named by integer resource ids.
+    wc.hIcon = LoadIconW(nullptr, IDI_APPLICATION);  // NOLINT(cppcoreguidelines-pro-type-reinterpret-cast,performance-no-int-to-ptr)
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);  // NOLINT(cppcoreguidelines-pro-type-reinterpret-cast,performance-no-int-to-ptr)
     wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
     wc.lpszMenuName = nullptr;
     wc.lpszClassName = AppName;
@@ -40,8 +43,8 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int nCmdShow)
     ShowWindow(hwnd, nCmdShow);
     UpdateWindow(hwnd);
 
-    MSG msg;
-    BOOL got;
+    MSG msg{};
+    BOOL got = 0;
     while ((got = GetMessageW(&msg, nullptr, 0, 0)) != 0) {
         if (got == -1)
             return ExitFailure;

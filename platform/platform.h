@@ -51,10 +51,11 @@ using LRESULT = std::intptr_t;
 using DWORD_PTR = std::uintptr_t;
 using HGDIOBJ = void*;
 
-// Distinct handle types, as <windows.h> declares them under STRICT.
+// Distinct handle types, as <windows.h> declares them under STRICT. The
+// argument names a type, so it cannot stand in parentheses.
 #define DECLARE_PLATFORM_HANDLE(name) \
     struct name##__ { int unused; };  \
-    using name = name##__*
+    using name = name##__*  // NOLINT(bugprone-macro-parentheses)
 DECLARE_PLATFORM_HANDLE(HWND);
 DECLARE_PLATFORM_HANDLE(HINSTANCE);
 DECLARE_PLATFORM_HANDLE(HDC);
@@ -93,7 +94,7 @@ struct PAINTSTRUCT {
     RECT rcPaint;
     BOOL fRestore;
     BOOL fIncUpdate;
-    BYTE rgbReserved[32];
+    BYTE rgbReserved[32];  // NOLINT(cppcoreguidelines-avoid-c-arrays): the platform's layout
 };
 
 struct WNDCLASSW {

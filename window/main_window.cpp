@@ -1,7 +1,8 @@
 #include "window/main_window.h"
 
-int ClientWidth = 0;
-int ClientHeight = 0;
+// The one piece of state the window keeps between messages.
+int ClientWidth = 0;   // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
+int ClientHeight = 0;  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
 
 // Both halves are unsigned 16-bit fields: a width of 0x8000 is 32768, never negative.
 static LRESULT OnSize(LPARAM lParam) noexcept

@@ -5,8 +5,8 @@
 
 // Client size in pixels as last reported by WM_SIZE (0 until the first one).
 // Written only by MainWindowProc, read only by PaintMainWindow.
-extern int ClientWidth;
-extern int ClientHeight;
+extern int ClientWidth;   // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
+extern int ClientHeight;  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
 
 LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
 

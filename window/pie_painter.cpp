@@ -12,7 +12,7 @@ void PaintMainWindow(HWND hwnd) noexcept
     const int width = ClientWidth;
     const int height = ClientHeight;
 
-    PAINTSTRUCT ps;
+    PAINTSTRUCT ps{};
     HDC hdc = BeginPaint(hwnd, &ps);
     HBRUSH brush = CreateSolidBrush(FillColour);
     HGDIOBJ previous = SelectObject(hdc, brush);
