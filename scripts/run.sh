@@ -60,7 +60,8 @@ done
 echo "run: window $(xdotool getwindowgeometry "$win" | sed -n 's/.*Geometry: //p'), ${magenta}% magenta;" \
      "screenshot saved to ${shot#$root/}"
 
-wine_run taskkill /im "$(basename "$exe")" >/dev/null
+# WM_CLOSE to the window, through the end-to-end driver's helper.
+wine_run "$root/build/mingw-x86_64/tests/e2e/ambrelix_e2e.exe" post-close Ambrelix >/dev/null
 set +e
 code=
 for _ in $(seq 1 $((wait_s * 5))); do

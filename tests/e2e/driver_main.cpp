@@ -3,8 +3,10 @@
 //
 //   ambrelix_e2e CASE PROGRAM [ARGS...]
 //
-// Exit code 0 when every check held, 1 when one failed, 2 for bad usage.
+// Exit code 0 when every check held, 1 when one failed, 77 when the case
+// cannot run on this platform, 2 for bad usage.
 #include "tests/e2e/artifact.h"
+#include "tests/e2e/cases.h"
 #include "tests/e2e/figure.h"
 #include "tests/e2e/support.h"
 
@@ -18,24 +20,27 @@
 
 using namespace e2e;
 
-namespace {
+namespace e2e {
 
 const std::wstring Caption = L"Pie(hdc, 0, 0, xRight, yBottom, 0, yBottom/2, 0, yBottom/2)";
 
 // Where the program runs under an emulated processor everything takes longer.
-DWORD Slowness()
+static DWORD Slowness()
 {
-    static const DWORD factor = GetEnvironmentVariableW(L"AMBRELIX_E2E_SLOW", nullptr, 0) ? 20 : 1;
-    return factor;
+    return GetEnvironmentVariableW(L"AMBRELIX_E2E_SLOW", nullptr, 0) ? 20 : 1;
 }
 const DWORD StartTimeoutMs = 30000 * Slowness();
 const DWORD FigureTimeoutMs = 10000 * Slowness();
 const DWORD ExitTimeoutMs = 10000 * Slowness();
 
-struct Args {
-    std::wstring program;
-    std::vector<std::wstring> extra;
-};
+static std::string skipReason;
+
+void Skip(const std::string& reason)
+{
+    skipReason = reason;
+    Note("SKIPPED: " + reason);
+}
+bool Skipped() { return !skipReason.empty(); }
 
 HWND StartedWindow(const Child& child)
 {
@@ -65,6 +70,16 @@ void ExpectFigure(HWND hwnd, const std::string& when)
     Note(when + ": " + report.Summary());
     CHECK(report.Ok(), "figure wrong " + when + ": " + report.Summary());
 }
+
+bool Responsive(HWND hwnd, DWORD withinMs)
+{
+    DWORD_PTR result = 0;
+    return SendMessageTimeoutW(hwnd, WM_NULL, 0, 0, SMTO_NORMAL, withinMs, &result) != 0;
+}
+
+}  // namespace e2e
+
+namespace {
 
 void WindowCase(const Args& args)
 {
@@ -309,6 +324,14 @@ void RefusedCase(const Args& args)
     ExpectExit(child, 1, "OK pressed");
 }
 
+// Not a check: asks the running program's window to close, as a user would.
+void PostCloseCase(const Args& args)
+{
+    HWND hwnd = FindWindowW(args.program.c_str(), nullptr);
+    if (CHECK(hwnd != nullptr, "no window of class " + Narrow(args.program)))
+        PostMessageW(hwnd, WM_CLOSE, 0, 0);
+}
+
 void ArtifactCase(const Args& args)
 {
     if (!CHECK(args.extra.size() == 2, "usage: artifact PROGRAM ARCH MANIFEST"))
@@ -320,6 +343,8 @@ const std::map<std::string, std::function<void(const Args&)>> Cases = {
     {"window", WindowCase},         {"figure", FigureCase}, {"show-states", ShowStatesCase},
     {"command-lines", CommandLinesCase}, {"close", CloseCase},   {"refused", RefusedCase},
     {"artifact", ArtifactCase},     {"smoke", SmokeCase},
+    {"storm", StormCase},           {"resize-storm", ResizeStormCase}, {"extreme-size", ExtremeSizeCase},
+    {"gdi-objects", GdiObjectsCase}, {"writes-nothing", WritesNothingCase}, {"post-close", PostCloseCase},
 };
 
 }  // namespace
@@ -343,6 +368,10 @@ int main()
 
     std::printf("case %s: %s\n", found->first.c_str(), Narrow(args.program).c_str());
     found->second(args);
+    if (Skipped() && !Failures()) {
+        std::printf("case %s: SKIPPED\n", found->first.c_str());
+        return 77;
+    }
     std::printf("case %s: %s (%d failed checks)\n", found->first.c_str(), Failures() ? "FAILED" : "passed",
                 Failures());
     return Failures() ? 1 : 0;

@@ -39,7 +39,7 @@ std::string Hex(unsigned long long value)
     return buffer;
 }
 
-Child::Child(const std::wstring& exe, const std::wstring& commandTail, int showState)
+Child::Child(const std::wstring& exe, const std::wstring& commandTail, int showState, const wchar_t* workDir)
 {
     std::wstring commandLine = L"\"" + exe + L"\"";
     if (!commandTail.empty())
@@ -51,7 +51,7 @@ Child::Child(const std::wstring& exe, const std::wstring& commandTail, int showS
         si.wShowWindow = static_cast<WORD>(showState);
     }
     PROCESS_INFORMATION pi{};
-    if (CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+    if (CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, workDir, &si, &pi)) {
         CloseHandle(pi.hThread);
         process_ = pi.hProcess;
         pid_ = pi.dwProcessId;

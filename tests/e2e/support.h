@@ -38,8 +38,8 @@ bool WaitFor(F done, DWORD timeoutMs, DWORD stepMs = 50)
 class Child {
 public:
     // commandTail goes after the quoted program path; showState < 0 leaves
-    // STARTUPINFO without STARTF_USESHOWWINDOW.
-    Child(const std::wstring& exe, const std::wstring& commandTail, int showState);
+    // STARTUPINFO without STARTF_USESHOWWINDOW; workDir null keeps ours.
+    Child(const std::wstring& exe, const std::wstring& commandTail, int showState, const wchar_t* workDir = nullptr);
     ~Child();
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
