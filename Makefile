@@ -1,7 +1,7 @@
 # The front door: `make run` and `make test` set up a fresh Debian 12, build, then run.
 PRESETS := host host-asan mingw-i686 mingw-x86_64
 
-.PHONY: all setup build run test lint clean
+.PHONY: all setup build run test lint bench package clean
 
 all: build
 
@@ -23,6 +23,13 @@ lint: setup
 
 test: build lint
 	@scripts/test.sh $(PRESETS)
+
+bench: build
+	@scripts/bench.sh
+
+package: build
+	@for p in mingw-i686 mingw-x86_64; do (cd build/$$p && cpack -G ZIP -B $(CURDIR)/build/packages) || exit 1; done
+	@ls -l build/packages/*.zip
 
 clean:
 	rm -rf build

@@ -8,7 +8,7 @@ have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok
 pkgs=(cmake make g++ libgtest-dev libgmock-dev
       g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
       wine wine64 wine32:i386 fonts-wine xvfb xauth x11-utils xdotool imagemagick
-      clang-tidy cppcheck)
+      clang-tidy cppcheck gnuplot-nox zip unzip)
 for p in "${pkgs[@]}"; do have_pkg "$p" || need+=("$p"); done
 if [ "$(id -u)" -eq 0 ]; then as_root=(); else as_root=(sudo); fi
 
