@@ -8,11 +8,13 @@ function(ambrelix_windows_flags target)
         target_compile_options(${target} PRIVATE /Brepro)
         return()
     endif()
+    # Small: no exceptions or RTTI, no compiler banner, unused sections dropped.
     target_compile_options(${target} PRIVATE
-        -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
+        -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-ident
+        -ffunction-sections -fdata-sections
         -ffile-prefix-map=${PROJECT_SOURCE_DIR}=.)
     target_link_options(${target} PRIVATE
-        -static-libgcc -static-libstdc++ -s
+        -static-libgcc -static-libstdc++ -s -Wl,--gc-sections
         -Wl,--dynamicbase,--nxcompat,--tsaware,--no-insert-timestamp)
 endfunction()
 

@@ -24,7 +24,7 @@ wine_run "$build/bench/ambrelix_bench.exe" "Z:$build/ambrelix.exe" "Z:$build/ben
     "Z:$root/build/bench.json" "Z:$root/build/bench-repaint.dat"
 
 gnuplot <<PLOT
-set terminal pngcairo size 800,500
+set terminal pngcairo size 800,500 noenhanced
 set output "$root/build/bench.png"
 set title "Repaint time against client size (median of 200, $preset under Wine)"
 set xlabel "client pixels (millions)"

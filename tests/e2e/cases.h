@@ -26,6 +26,8 @@ HWND StartedWindow(const Child& child);
 void ExpectExit(Child& child, DWORD want, const std::string& how);
 void CloseAndExpectZero(Child& child, HWND hwnd);
 void ExpectFigure(HWND hwnd, const std::string& when);
+// Sizes the client area, waits until it has that size, and checks the figure.
+void ResizeAndExpectFigure(HWND hwnd, int width, int height, const std::string& when);
 // The window answers a sent message within the time.
 bool Responsive(HWND hwnd, DWORD withinMs);
 

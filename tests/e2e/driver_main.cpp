@@ -71,6 +71,14 @@ void ExpectFigure(HWND hwnd, const std::string& when)
     CHECK(report.Ok(), "figure wrong " + when + ": " + report.Summary());
 }
 
+void ResizeAndExpectFigure(HWND hwnd, int width, int height, const std::string& when)
+{
+    SetClientSize(hwnd, width, height);
+    CHECK(WaitFor([&] { return ClientSizeIs(hwnd, width, height); }, FigureTimeoutMs),
+          when + ": client did not become " + std::to_string(width) + "x" + std::to_string(height));
+    ExpectFigure(hwnd, when);
+}
+
 bool Responsive(HWND hwnd, DWORD withinMs)
 {
     DWORD_PTR result = 0;
@@ -129,11 +137,8 @@ void SmokeCase(const Args& args)
     const auto classStyle = static_cast<DWORD>(GetClassLongPtrW(hwnd, GCL_STYLE));
     CHECK(classStyle == (CS_HREDRAW | CS_VREDRAW), "class style " + Hex(classStyle) + ", want 0x3");
     ExpectFigure(hwnd, "at the start size");
-    for (const SIZE size : {SIZE{601, 401}, SIZE{601, 250}}) {
-        SetClientSize(hwnd, size.cx, size.cy);
-        WaitFor([&] { return ClientSizeIs(hwnd, size.cx, size.cy); }, FigureTimeoutMs);
-        ExpectFigure(hwnd, std::to_string(size.cx) + "x" + std::to_string(size.cy));
-    }
+    ResizeAndExpectFigure(hwnd, 601, 401, "601x401");
+    ResizeAndExpectFigure(hwnd, 601, 250, "height only changed");
     CloseAndExpectZero(child, hwnd);
 }
 
@@ -159,13 +164,8 @@ void FigureCase(const Args& args)
         {200, 700, "tall"},
         {700, 120, "wide"},
     };
-    for (const Size& size : sizes) {
-        SetClientSize(hwnd, size.width, size.height);
-        const bool sized = WaitFor([&] { return ClientSizeIs(hwnd, size.width, size.height); }, FigureTimeoutMs);
-        CHECK(sized, std::string(size.what) + ": client did not become " + std::to_string(size.width) + "x" +
-                         std::to_string(size.height));
-        ExpectFigure(hwnd, size.what);
-    }
+    for (const Size& size : sizes)
+        ResizeAndExpectFigure(hwnd, size.width, size.height, size.what);
     CloseAndExpectZero(child, hwnd);
 }
 
