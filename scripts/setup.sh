@@ -30,7 +30,10 @@ if ! i386_runs; then
     binfmt=/proc/sys/fs/binfmt_misc
     have_pkg qemu-user || {
         echo "setup: this kernel runs no 32-bit code; installing qemu-user to run it" >&2
-        "${as_root[@]}" apt-get install -y -qq --no-install-recommends qemu-user >/dev/null
+        "${as_root[@]}" apt-get install -y -qq --no-install-recommends qemu-user >/dev/null 2>&1 || {
+            "${as_root[@]}" apt-get update -qq
+            "${as_root[@]}" apt-get install -y -qq --no-install-recommends qemu-user >/dev/null
+        }
     }
     [ -e "$binfmt/register" ] || "${as_root[@]}" mount -t binfmt_misc binfmt_misc "$binfmt" 2>/dev/null || true
     if [ -e "$binfmt/register" ] && [ ! -e "$binfmt/qemu-i386" ]; then
