@@ -14,8 +14,7 @@ build: setup
 	done
 
 run: setup
-	@cmake --preset mingw-i686 >/dev/null && cmake --build --preset mingw-i686 -j 2
-	@cmake --preset mingw-x86_64 >/dev/null && cmake --build --preset mingw-x86_64 -j 2
+	@cmake --preset mingw-i686 >/dev/null && cmake --build --preset mingw-i686 -j 2 --target ambrelix
 	@scripts/run.sh
 
 lint: setup
@@ -27,9 +26,9 @@ test: build lint
 bench: build
 	@scripts/bench.sh
 
+# Signed when SIGN_PKCS12 and SIGN_PASSWORD_FILE name a certificate and its password.
 package: build
-	@for p in mingw-i686 mingw-x86_64; do (cd build/$$p && cpack -G ZIP -B $(CURDIR)/build/packages) || exit 1; done
-	@ls -l build/packages/*.zip
+	@scripts/package.sh build/packages build/mingw-i686 build/mingw-x86_64
 
 clean:
 	rm -rf build
