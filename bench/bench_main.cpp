@@ -65,22 +65,6 @@ bool LooksReady(HWND hwnd, bool pie)
     return ready;
 }
 
-struct Running {
-    Child child;
-    HWND hwnd = nullptr;
-    Running(const Program& p) : child(p.exe, L"", SW_SHOWNORMAL)
-    {
-        WaitForInputIdle(child.Process(), 30000);
-        hwnd = WaitForWindow(child.Pid(), p.className, 30000);
-    }
-    void Close()
-    {
-        PostMessageW(hwnd, WM_CLOSE, 0, 0);
-        DWORD code = 0;
-        child.WaitExit(30000, &code);
-    }
-};
-
 struct Stats {
     double median = 0, p25 = 0, p75 = 0;
 };
@@ -158,16 +142,18 @@ int main()
         for (int which = 0; which < 2; ++which) {
             const Program& p = programs[which];
             const double start = Now();
-            Running r(p);
-            if (!r.hwnd || !WaitFor([&] { return LooksReady(r.hwnd, p.pie); }, 30000, 1)) {
+            RunningProgram r(p.exe, Start().WindowClass(p.className));
+            if (!r || !WaitFor([&] { return LooksReady(r.Window(), p.pie); }, 30000, 1)) {
                 std::printf("%s did not become ready\n", p.name);
                 return 1;
             }
             const double ready = Now();
             PROCESS_MEMORY_COUNTERS_EX memory{};
             memory.cb = sizeof memory;
-            GetProcessMemoryInfo(r.child.Process(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory);
-            r.Close();
+            GetProcessMemoryInfo(r.Process().Process(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory),
+                                 sizeof memory);
+            Post(r.Window(), WM_CLOSE);
+            r.Ended(0, std::string(p.name) + " closed");
             const double gone = Now();
             (which ? launch.b : launch.a).push_back((ready - start) * 1000);
             (which ? close.b : close.a).push_back((gone - ready) * 1000);
@@ -180,17 +166,18 @@ int main()
     rows.push_back(close);
 
     // 2. Repaints at three sizes and 3. the resize storm, both programs open.
-    Running running[2] = {Running(programs[0]), Running(programs[1])};
+    RunningProgram running[2] = {RunningProgram(programs[0].exe, Start().WindowClass(programs[0].className)),
+                                 RunningProgram(programs[1].exe, Start().WindowClass(programs[1].className))};
     std::string dat = "# client_pixels ambrelix_ms floor_ms (medians)\n";
     for (const SIZE size : RepaintSizes) {
         Row repaint{"repaint " + std::to_string(size.cx) + "x" + std::to_string(size.cy), "ms", {}, {}};
-        for (Running& r : running) {
-            SetClientSize(r.hwnd, size.cx, size.cy);
-            WaitFor([&] { return ClientSizeIs(r.hwnd, size.cx, size.cy) && Painted(r.hwnd); }, 30000);
+        for (const RunningProgram& r : running) {
+            SetClientSize(r.Window(), size.cx, size.cy);
+            WaitFor([&] { return ClientSizeIs(r.Window(), size.cx, size.cy) && Painted(r.Window()); }, 30000);
         }
         for (int block = 0; block < RepaintBlocks; ++block) {
             for (int which = 0; which < 2; ++which) {
-                HWND hwnd = running[which].hwnd;
+                HWND hwnd = running[which].Window();
                 Raise(hwnd);
                 Painted(hwnd);
                 for (int i = 0; i < RepaintsPerBlock; ++i) {
@@ -210,7 +197,7 @@ int main()
     Row storm{"resize storm (500 resizes)", "ms", {}, {}};
     for (int round = 0; round < 2; ++round) {
         for (int which = 0; which < 2; ++which) {
-            HWND hwnd = running[which].hwnd;
+            HWND hwnd = running[which].Window();
             Raise(hwnd);
             const double start = Now();
             for (int i = 0; i < StormResizes; ++i)
@@ -220,8 +207,6 @@ int main()
         }
     }
     rows.push_back(storm);
-    for (Running& r : running)
-        r.Close();
 
     // 4. Footprint.
     rows.push_back(workingSet);

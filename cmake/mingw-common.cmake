@@ -1,7 +1,6 @@
 # Cross-building for Windows with MinGW-w64 from Linux; the including file
 # names the target triplet.
 set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR ${AMBRELIX_MINGW_TRIPLET})
 string(REGEX REPLACE "-.*" "" CMAKE_SYSTEM_PROCESSOR ${AMBRELIX_MINGW_TRIPLET})
 
 find_program(CMAKE_C_COMPILER NAMES ${AMBRELIX_MINGW_TRIPLET}-gcc-posix ${AMBRELIX_MINGW_TRIPLET}-gcc REQUIRED)

@@ -1,21 +1,24 @@
 #!/usr/bin/env bash
-# Makes the release package twice and checks it: the same bytes both times,
-# exactly the executable and the README inside, and the executable the one built.
-#   check-package.sh BUILD_DIR PACKAGE_NAME
+# Makes one build's release package twice and checks it: the same bytes both
+# times, exactly the executable and the user's README inside, the executable
+# the one built, and SHA256SUMS that sha256sum -c accepts.
+#   check-package.sh BUILD_DIR
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=$1 name=$2
+build=$1
 work=$build/package-check
+name=$(cat "$build/package-name.txt")
 rm -rf "$work"
 for side in first second; do
-    (cd "$build" && cpack -G ZIP -B "$work/$side" >/dev/null)
+    "$root/scripts/package.sh" "$work/$side" "$build" >/dev/null
 done
-a=$work/first/$name.zip b=$work/second/$name.zip
-[ -f "$a" ] || { echo "no $name.zip made" >&2; exit 1; }
-cmp "$a" "$b" || { echo "two runs made different archives" >&2; exit 1; }
+a=$work/first/$name.zip
+cmp "$a" "$work/second/$name.zip" || { echo "two runs made different archives" >&2; exit 1; }
+cmp "$work/first/SHA256SUMS" "$work/second/SHA256SUMS" || { echo "two runs made different SHA256SUMS" >&2; exit 1; }
+(cd "$work/first" && sha256sum --quiet -c SHA256SUMS) || { echo "SHA256SUMS does not match the archive" >&2; exit 1; }
 listing=$(unzip -Z1 "$a" | sort | tr '\n' ' ')
-[ "$listing" = "README.md ambrelix.exe " ] || { echo "archive holds: $listing" >&2; exit 1; }
+[ "$listing" = "README.txt ambrelix.exe " ] || { echo "archive holds: $listing" >&2; exit 1; }
 unzip -p "$a" ambrelix.exe | cmp - "$build/ambrelix.exe" || { echo "the executable inside is not the one built" >&2; exit 1; }
-unzip -p "$a" README.md | cmp - "$root/README.md" || { echo "the README inside is not ours" >&2; exit 1; }
-echo "$name.zip: $(stat -c %s "$a") bytes, $listing, reproducible, executable matches the build"
+unzip -p "$a" README.txt | cmp - "$root/docs/README.txt" || { echo "the README inside is not the user's" >&2; exit 1; }
+echo "$name.zip: $(stat -c %s "$a") bytes, $listing, reproducible, checksum right, executable matches the build"
 rm -rf "$work"

@@ -1,7 +1,5 @@
-// The driver's cases and the steps they share.
+// The driver's cases, one family to a file.
 #pragma once
-
-#include "tests/e2e/support.h"
 
 #include <string>
 #include <vector>
@@ -13,28 +11,26 @@ struct Args {
     std::vector<std::wstring> extra;
 };
 
-extern const std::wstring Caption;
-extern const DWORD StartTimeoutMs;
-extern const DWORD FigureTimeoutMs;
-extern const DWORD ExitTimeoutMs;
-
 // Marks the case as skipped (exit code 77) with the reason printed.
 void Skip(const std::string& reason);
-bool Skipped();
 
-HWND StartedWindow(const Child& child);
-void ExpectExit(Child& child, DWORD want, const std::string& how);
-void CloseAndExpectZero(Child& child, HWND hwnd);
-void ExpectFigure(HWND hwnd, const std::string& when);
-// Sizes the client area, waits until it has that size, and checks the figure.
-void ResizeAndExpectFigure(HWND hwnd, int width, int height, const std::string& when);
-// The window answers a sent message within the time.
-bool Responsive(HWND hwnd, DWORD withinMs);
-
+// window_cases.cpp: the window as started.
+void WindowCase(const Args& args);
+void ShowStatesCase(const Args& args);
+void CommandLinesCase(const Args& args);
+// figure_cases.cpp: the figure at many sizes.
+void FigureCase(const Args& args);
+void ExtremeSizeCase(const Args& args);
+// ending_cases.cpp: how the program ends.
+void CloseCase(const Args& args);
+void RefusedCase(const Args& args);
+// storm_cases.cpp: message and resize storms.
 void StormCase(const Args& args);
 void ResizeStormCase(const Args& args);
-void ExtremeSizeCase(const Args& args);
+// footprint_cases.cpp: what the program leaves behind.
 void GdiObjectsCase(const Args& args);
 void WritesNothingCase(const Args& args);
+// artifact_case.cpp: the executable as a file.
+void ArtifactCase(const Args& args);
 
 }  // namespace e2e

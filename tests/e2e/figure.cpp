@@ -244,4 +244,19 @@ bool ClientSizeIs(HWND hwnd, int width, int height)
     return client.right == width && client.bottom == height;
 }
 
+void ExpectFigure(HWND hwnd, const std::string& when)
+{
+    const FigureReport report = WaitForFigure(hwnd, FigureTimeoutMs);
+    Note(when + ": " + report.Summary());
+    CHECK(report.Ok(), "figure wrong " + when + ": " + report.Summary());
+}
+
+void ResizeAndExpectFigure(HWND hwnd, int width, int height, const std::string& when)
+{
+    SetClientSize(hwnd, width, height);
+    CHECK(WaitFor([&] { return ClientSizeIs(hwnd, width, height); }, FigureTimeoutMs),
+          when + ": client did not become " + std::to_string(width) + "x" + std::to_string(height));
+    ExpectFigure(hwnd, when);
+}
+
 }  // namespace e2e

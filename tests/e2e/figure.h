@@ -38,4 +38,9 @@ long IconPixelsDiffering(HWND where, HICON icon, long* opaque);
 void SetClientSize(HWND hwnd, int width, int height);
 bool ClientSizeIs(HWND hwnd, int width, int height);
 
+// A failed check when the figure is not right within the time-out.
+void ExpectFigure(HWND hwnd, const std::string& when);
+// Sizes the client area, waits until it has that size, and checks the figure.
+void ResizeAndExpectFigure(HWND hwnd, int width, int height, const std::string& when);
+
 }  // namespace e2e

@@ -64,7 +64,7 @@ Child::~Child()
 {
     if (!process_)
         return;
-    if (WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) {
+    if (Running()) {
         Note("killing pid " + std::to_string(pid_) + " left running");
         TerminateProcess(process_, 99);
         WaitForSingleObject(process_, 10000);
@@ -72,12 +72,45 @@ Child::~Child()
     CloseHandle(process_);
 }
 
+bool Child::Running() const { return process_ && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT; }
+
 bool Child::WaitExit(DWORD timeoutMs, DWORD* exitCode)
 {
     if (!process_ || WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0)
         return false;
     GetExitCodeProcess(process_, exitCode);
     return true;
+}
+
+void ExpectExit(Child& child, DWORD want, const std::string& how)
+{
+    DWORD code = 0xFFFFFFFF;
+    const bool ended = child.WaitExit(ExitTimeoutMs, &code);
+    if (CHECK(ended, how + ": process still running after " + std::to_string(ExitTimeoutMs) + " ms"))
+        CHECK(code == want, how + ": exit code " + std::to_string(code) + ", want " + std::to_string(want));
+    Note(how + ": exit code " + std::to_string(code));
+}
+
+RunningProgram::RunningProgram(const std::wstring& exe, const Start& start)
+    : child_(exe, start.commandTail, start.showState, start.workDir)
+{
+    hwnd_ = WaitForWindow(child_.Pid(), start.className, StartTimeoutMs);
+    if (CHECK(hwnd_ != nullptr, "no window of class " + Narrow(start.className) + " appeared"))
+        WaitFor([&] { return IsWindowVisible(hwnd_) != FALSE; }, StartTimeoutMs);
+}
+
+RunningProgram::~RunningProgram()
+{
+    if (ended_ || !hwnd_)
+        return;
+    Post(hwnd_, WM_CLOSE);
+    ExpectExit(child_, 0, "WM_CLOSE");
+}
+
+void RunningProgram::Ended(DWORD want, const std::string& how)
+{
+    ended_ = true;
+    ExpectExit(child_, want, how);
 }
 
 bool RunningOnWine()
@@ -139,6 +172,19 @@ HWND WaitForWindow(DWORD pid, const wchar_t* className, DWORD timeoutMs)
         },
         timeoutMs);
     return found;
+}
+
+bool Responsive(HWND hwnd, DWORD withinMs)
+{
+    DWORD_PTR result = 0;
+    return SendMessageTimeoutW(hwnd, WM_NULL, 0, 0, SMTO_NORMAL, withinMs, &result) != 0;
+}
+
+bool Post(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    const bool posted = WaitFor([&] { return PostMessageW(hwnd, message, wParam, lParam) != FALSE; }, 5000, 1);
+    return CHECK(posted, "message " + Hex(message) + " could not be posted within 5 s, error " +
+                             std::to_string(GetLastError()));
 }
 
 }  // namespace e2e

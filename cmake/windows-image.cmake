@@ -1,0 +1,21 @@
+# ambrelix_image: what every small Windows executable of ours is built with.
+# GUI subsystem marked for the oldest Windows of its word size, ASLR, NX and
+# terminal-server aware, no DLL beyond the system's, and the same bytes from
+# every clean build.
+add_library(ambrelix_image INTERFACE)
+# Small: no exceptions or RTTI, no compiler banner, unused sections dropped.
+target_compile_options(ambrelix_image INTERFACE
+    -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-ident
+    -ffunction-sections -fdata-sections
+    -ffile-prefix-map=${PROJECT_SOURCE_DIR}=.)
+target_link_options(ambrelix_image INTERFACE
+    -static-libgcc -static-libstdc++ -s -Wl,--gc-sections
+    -Wl,--dynamicbase,--nxcompat,--tsaware,--no-insert-timestamp)
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    # 5.2 is the oldest x64 Windows.
+    target_link_options(ambrelix_image INTERFACE
+        -Wl,--subsystem,windows:5.2,--major-os-version,5,--minor-os-version,2,--high-entropy-va)
+else()
+    target_link_options(ambrelix_image INTERFACE
+        -Wl,--subsystem,windows:5.1,--major-os-version,5,--minor-os-version,1)
+endif()
