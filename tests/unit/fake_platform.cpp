@@ -7,9 +7,11 @@ namespace fake {
 
 static Platform current;
 
-Platform& Current() { return current; }
-
-void Reset() { current = Platform{}; }
+Platform& Reset()
+{
+    current = Platform{};
+    return current;
+}
 
 void Platform::Post(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -82,7 +84,7 @@ static std::wstring Text(LPCWSTR s)
     return s;
 }
 
-static void Record(Call call) { Current().calls.push_back(std::move(call)); }
+static void Record(Call call) { current.calls.push_back(std::move(call)); }
 
 }  // namespace fake
 
@@ -92,7 +94,7 @@ extern "C" {
 
 ATOM WINAPI RegisterClassW(const WNDCLASSW* wc)
 {
-    Platform& p = Current();
+    Platform& p = current;
     Record(MakeCall("RegisterClassW", wc->style, wc->lpfnWndProc, wc->cbClsExtra, wc->cbWndExtra, wc->hInstance,
                     wc->hIcon, wc->hCursor, wc->hbrBackground, wc->lpszMenuName));
     p.calls.back().texts.push_back(Text(wc->lpszClassName));
@@ -107,7 +109,7 @@ ATOM WINAPI RegisterClassW(const WNDCLASSW* wc)
 HWND WINAPI CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR caption, DWORD style, int x, int y, int width,
                             int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID param)
 {
-    Platform& p = Current();
+    Platform& p = current;
     Record(MakeCall("CreateWindowExW", exStyle, style, x, y, width, height, parent, menu, instance, param));
     p.calls.back().texts = {Text(className), Text(caption)};
     if (p.failCreation || !p.proc || Text(className) != p.registeredClassName)
@@ -117,7 +119,7 @@ HWND WINAPI CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR caption, D
 
 BOOL WINAPI ShowWindow(HWND hwnd, int cmdShow)
 {
-    Platform& p = Current();
+    Platform& p = current;
     Record(MakeCall("ShowWindow", hwnd, cmdShow));
     if (p.proc && hwnd == Window) {
         const LPARAM size = static_cast<LPARAM>((static_cast<DWORD>(p.clientHeight) << 16) |
@@ -130,7 +132,7 @@ BOOL WINAPI ShowWindow(HWND hwnd, int cmdShow)
 
 BOOL WINAPI UpdateWindow(HWND hwnd)
 {
-    Platform& p = Current();
+    Platform& p = current;
     Record(MakeCall("UpdateWindow", hwnd));
     if (p.proc && p.invalid && hwnd == Window)
         p.proc(hwnd, WM_PAINT, 0, 0);
@@ -139,7 +141,7 @@ BOOL WINAPI UpdateWindow(HWND hwnd)
 
 BOOL WINAPI GetMessageW(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax)
 {
-    Platform& p = Current();
+    Platform& p = current;
     Record(MakeCall("GetMessageW", hwnd, filterMin, filterMax));
     if (p.queue.empty()) {
         // A loop that keeps asking after the script ran out would never end:
@@ -164,7 +166,7 @@ BOOL WINAPI TranslateMessage(const MSG* msg)
 
 LRESULT WINAPI DispatchMessageW(const MSG* msg)
 {
-    Platform& p = Current();
+    Platform& p = current;
     Record(MakeCall("DispatchMessageW", msg->hwnd, msg->message, msg->wParam, msg->lParam));
     if (p.proc && msg->hwnd == Window)
         return p.proc(msg->hwnd, msg->message, msg->wParam, msg->lParam);
@@ -173,7 +175,7 @@ LRESULT WINAPI DispatchMessageW(const MSG* msg)
 
 LRESULT WINAPI DefWindowProcW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    Platform& p = Current();
+    Platform& p = current;
     Record(MakeCall("DefWindowProcW", hwnd, message, wParam, lParam));
     if (message == WM_CLOSE && p.proc)
         p.proc(hwnd, WM_DESTROY, 0, 0);
@@ -183,12 +185,12 @@ LRESULT WINAPI DefWindowProcW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
 void WINAPI PostQuitMessage(int exitCode)
 {
     Record(MakeCall("PostQuitMessage", exitCode));
-    Current().Post(nullptr, WM_QUIT, static_cast<WPARAM>(exitCode));
+    current.Post(nullptr, WM_QUIT, static_cast<WPARAM>(exitCode));
 }
 
 HDC WINAPI BeginPaint(HWND hwnd, PAINTSTRUCT* ps)
 {
-    Platform& p = Current();
+    Platform& p = current;
     Record(MakeCall("BeginPaint", hwnd));
     *ps = PAINTSTRUCT{};
     ps->hdc = PaintDc;
@@ -219,7 +221,7 @@ HCURSOR WINAPI LoadCursorW(HINSTANCE instance, LPCWSTR name)
 int WINAPI MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type)
 {
     Record(MakeCall("MessageBoxW", owner, type));
-    Current().calls.back().texts = {Text(text), Text(caption)};
+    current.calls.back().texts = {Text(text), Text(caption)};
     return 1;
 }
 
@@ -231,7 +233,7 @@ HGDIOBJ WINAPI GetStockObject(int index)
 
 HBRUSH WINAPI CreateSolidBrush(COLORREF color)
 {
-    Platform& p = Current();
+    Platform& p = current;
     Record(MakeCall("CreateSolidBrush", color));
     const std::uintptr_t id = p.nextBrush;
     p.nextBrush += 0x10;
@@ -241,7 +243,7 @@ HBRUSH WINAPI CreateSolidBrush(COLORREF color)
 
 HGDIOBJ WINAPI SelectObject(HDC hdc, HGDIOBJ object)
 {
-    Platform& p = Current();
+    Platform& p = current;
     Record(MakeCall("SelectObject", hdc, object));
     if (hdc != PaintDc || !object)
         return nullptr;
@@ -258,7 +260,7 @@ BOOL WINAPI Pie(HDC hdc, int left, int top, int right, int bottom, int xr1, int 
 
 BOOL WINAPI DeleteObject(HGDIOBJ object)
 {
-    Platform& p = Current();
+    Platform& p = current;
     Record(MakeCall("DeleteObject", object));
     auto it = p.brushes.find(reinterpret_cast<std::uintptr_t>(object));
     if (it == p.brushes.end())

@@ -96,9 +96,9 @@ struct Platform {
     std::vector<Call> CallsOf(const std::vector<std::string>& names) const;
 };
 
-// The platform the fake functions act on; reset by Reset().
-Platform& Current();
-void Reset();
+// Starts a new platform for the fake functions to act on and returns it;
+// tests reach the fake only through what this returns.
+Platform& Reset();
 
 // Compares actual with expected call by call; on a mismatch names the first
 // differing index and dumps both lists.

@@ -15,8 +15,7 @@ LPARAM SizeParam(std::uint64_t raw) { return static_cast<LPARAM>(raw); }
 
 class MainWindowTest : public testing::Test {
 protected:
-    void SetUp() override { fake::Reset(); }
-    fake::Platform& p() { return fake::Current(); }
+    fake::Platform& platform = fake::Reset();
 };
 
 struct SizeCase {
@@ -43,7 +42,7 @@ TEST_P(SizeTest, StoresBothHalvesUnsignedAndDoesNothingElse)
 
     EXPECT_EQ(ClientWidth, c.width);
     EXPECT_EQ(ClientHeight, c.height);
-    EXPECT_EQ(fake::CompareCalls({}, p().calls), "") << "a size change neither draws nor goes to the default";
+    EXPECT_EQ(fake::CompareCalls({}, platform.calls), "") << "a size change neither draws nor goes to the default";
 }
 
 INSTANTIATE_TEST_SUITE_P(LParams, SizeTest,
@@ -73,14 +72,14 @@ class DefaultTest : public MainWindowTest, public testing::WithParamInterface<De
 TEST_P(DefaultTest, GoesToDefWindowProcUnchangedAndReturnsItsResult)
 {
     const DefaultCase& c = GetParam();
-    p().defaultResult = static_cast<LRESULT>(0x7EADBEEF);
+    platform.defaultResult = static_cast<LRESULT>(0x7EADBEEF);
     ClientWidth = 123;
     ClientHeight = 45;
 
     EXPECT_EQ(MainWindowProc(fake::Window, c.message, c.wParam, c.lParam), static_cast<LRESULT>(0x7EADBEEF));
 
-    ASSERT_FALSE(p().calls.empty());
-    EXPECT_EQ(p().calls.front(), MakeCall("DefWindowProcW", fake::Window, c.message, c.wParam, c.lParam));
+    ASSERT_FALSE(platform.calls.empty());
+    EXPECT_EQ(platform.calls.front(), MakeCall("DefWindowProcW", fake::Window, c.message, c.wParam, c.lParam));
     EXPECT_EQ(ClientWidth, 123);
     EXPECT_EQ(ClientHeight, 45);
 }
@@ -95,20 +94,7 @@ TEST_F(MainWindowTest, DestroyPostsExactlyOneQuitWithZero)
 {
     EXPECT_EQ(MainWindowProc(fake::Window, WM_DESTROY, 0, 0), 0);
 
-    EXPECT_EQ(fake::CompareCalls({MakeCall("PostQuitMessage", 0)}, p().calls), "");
-}
-
-TEST_F(MainWindowTest, CloseEndsInOneQuitThroughDefaultHandling)
-{
-    p().proc = MainWindowProc;  // as registered, so the default close can destroy the window
-    MainWindowProc(fake::Window, WM_CLOSE, 0, 0);
-
-    EXPECT_EQ(fake::CompareCalls({MakeCall("DefWindowProcW", fake::Window, WM_CLOSE, 0, 0), MakeCall("PostQuitMessage", 0)},
-                                 p().calls),
-              "");
-    ASSERT_EQ(p().queue.size(), 1u);
-    EXPECT_EQ(p().queue.front().second.message, static_cast<UINT>(WM_QUIT));
-    EXPECT_EQ(p().queue.front().second.wParam, 0u);
+    EXPECT_EQ(fake::CompareCalls({MakeCall("PostQuitMessage", 0)}, platform.calls), "");
 }
 
 struct PaintCase {
@@ -125,7 +111,9 @@ void PrintTo(const PaintCase& c, std::ostream* os)
 
 class PaintTest : public MainWindowTest, public testing::WithParamInterface<PaintCase> {};
 
-TEST_P(PaintTest, DrawsThePieForTheStoredSizeWithABrushItPutsBackAndDeletes)
+// The order is the contract: the brush is selected before Pie and put back
+// before it is deleted, all inside BeginPaint/EndPaint.
+TEST_P(PaintTest, PaintSequenceInOrderDrawsThePieForTheStoredSize)
 {
     const PaintCase& c = GetParam();
     MainWindowProc(fake::Window, WM_SIZE, 0, static_cast<LPARAM>((static_cast<DWORD>(c.height) << 16) | static_cast<DWORD>(c.width)));
@@ -142,7 +130,7 @@ TEST_P(PaintTest, DrawsThePieForTheStoredSizeWithABrushItPutsBackAndDeletes)
         MakeCall("DeleteObject", brush),
         MakeCall("EndPaint", fake::Window, fake::PaintDc),
     };
-    EXPECT_EQ(fake::CompareCalls(expected, p().calls), "");
+    EXPECT_EQ(fake::CompareCalls(expected, platform.calls), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, PaintTest,
@@ -159,13 +147,13 @@ TEST_F(MainWindowTest, EveryBrushIsDeselectedThenDeletedExactlyOnce)
         MainWindowProc(fake::Window, WM_PAINT, 0, 0);
     }
 
-    ASSERT_EQ(p().brushes.size(), 200u);
-    for (const auto& [id, life] : p().brushes) {
+    ASSERT_EQ(platform.brushes.size(), 200u);
+    for (const auto& [id, life] : platform.brushes) {
         EXPECT_EQ(life.deletions, 1) << "brush 0x" << std::hex << id;
         EXPECT_FALSE(life.deletedWhileSelected) << "brush 0x" << std::hex << id;
     }
-    EXPECT_EQ(p().selectedInDc, fake::DcDefaultBrush) << "the DC must get its own brush back";
-    EXPECT_EQ(p().CallsOf({"BeginPaint"}).size(), p().CallsOf({"EndPaint"}).size());
+    EXPECT_EQ(platform.selectedInDc, fake::DcDefaultBrush) << "the DC must get its own brush back";
+    EXPECT_EQ(platform.CallsOf({"BeginPaint"}).size(), platform.CallsOf({"EndPaint"}).size());
 }
 
 }  // namespace

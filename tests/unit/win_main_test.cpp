@@ -23,6 +23,7 @@ Call WithTexts(Call call, std::vector<std::wstring> texts)
     return call;
 }
 
+// The class look-ups in their order, then the registration.
 std::vector<Call> RegistrationCalls()
 {
     return {
@@ -72,9 +73,8 @@ int RunWinMain(int cmdShow, const char* cmdLine = "")
 
 class WinMainTest : public testing::Test {
 protected:
-    void SetUp() override { fake::Reset(); }
-    fake::Platform& platform = fake::Current();
-    void TearDown() override { EXPECT_EQ(fake::Current().getMessageOnEmptyQueue, 0) << "loop outlived its script"; }
+    fake::Platform& platform = fake::Reset();
+    void TearDown() override { EXPECT_EQ(platform.getMessageOnEmptyQueue, 0) << "loop outlived its script"; }
 };
 
 struct StartCase {
@@ -88,12 +88,11 @@ class StartUpTest : public WinMainTest, public testing::WithParamInterface<Start
 
 // A whole run: register, create, show in the given state, first paint, then a
 // user's close through the loop ends it with 0. The command line changes nothing.
-TEST_P(StartUpTest, RegistersCreatesShowsPaintsAndEndsOnClose)
+TEST_P(StartUpTest, InOrderRegistersCreatesShowsPaintsAndEndsOnClose)
 {
-    fake::Platform& p = fake::Current();
-    p.clientWidth = 600;
-    p.clientHeight = 400;
-    p.Post(fake::Window, WM_CLOSE);
+    platform.clientWidth = 600;
+    platform.clientHeight = 400;
+    platform.Post(fake::Window, WM_CLOSE);
 
     const int exitCode = RunWinMain(GetParam().cmdShow, GetParam().cmdLine);
 
@@ -109,7 +108,7 @@ TEST_P(StartUpTest, RegistersCreatesShowsPaintsAndEndsOnClose)
             MakeCall("PostQuitMessage", 0),
             MakeCall("GetMessageW", nullptr, 0, 0),
         });
-    EXPECT_EQ(fake::CompareCalls(expected, p.calls), "");
+    EXPECT_EQ(fake::CompareCalls(expected, platform.calls), "");
     EXPECT_EQ(exitCode, 0);
 }
 
@@ -142,19 +141,26 @@ TEST_F(WinMainTest, FailedCreationEndsAtOnceWithoutShowingOrPumping)
     EXPECT_EQ(exitCode, 1);
 }
 
+Call Get() { return MakeCall("GetMessageW", nullptr, 0, 0); }
+Call Translate(UINT message) { return MakeCall("TranslateMessage", fake::Window, message, 0x11, 0x22); }
+Call Dispatch(UINT message) { return MakeCall("DispatchMessageW", fake::Window, message, 0x11, 0x22); }
+Call Default(UINT message) { return MakeCall("DefWindowProcW", fake::Window, message, 0x11, 0x22); }
+
 struct LoopCase {
     const char* name;
     std::vector<std::pair<BOOL, UINT>> script;  // GetMessageW results and messages; WM_QUIT carries quitCode
     WPARAM quitCode;
+    std::vector<Call> expected;  // the loop's calls, from the first GetMessageW on
     int exitCode;
-    int dispatched;  // messages translated and dispatched, each in that order
+    size_t unread;  // messages left in the queue after the loop
 };
 
 void PrintTo(const LoopCase& c, std::ostream* os) { *os << c.name; }
 
 class LoopTest : public WinMainTest, public testing::WithParamInterface<LoopCase> {};
 
-TEST_P(LoopTest, TranslatesThenDispatchesEachMessageUntilQuitOrError)
+// Each message is translated, then dispatched, then the next one fetched.
+TEST_P(LoopTest, InOrderGetsTranslatesDispatchesUntilQuitOrError)
 {
     const LoopCase& c = GetParam();
     platform.clientWidth = 10;
@@ -170,33 +176,38 @@ TEST_P(LoopTest, TranslatesThenDispatchesEachMessageUntilQuitOrError)
 
     const int exitCode = RunWinMain(SW_SHOWNORMAL);
 
-    std::vector<Call> expected;
-    size_t i = 0;
-    for (auto [result, message] : c.script) {
-        expected.push_back(MakeCall("GetMessageW", nullptr, 0, 0));
-        ++i;
-        if (result == 0 || result == -1)
-            break;
-        const std::intptr_t hwnd = fake::Arg(fake::Window);
-        expected.push_back(Call{"TranslateMessage", {hwnd, message, 0x11, 0x22}, {}});
-        expected.push_back(Call{"DispatchMessageW", {hwnd, message, 0x11, 0x22}, {}});
-        expected.push_back(Call{"DefWindowProcW", {hwnd, message, 0x11, 0x22}, {}});
-    }
-    EXPECT_EQ(fake::CompareCalls(expected, platform.CallsOf({"GetMessageW", "TranslateMessage", "DispatchMessageW",
-                                                             "DefWindowProcW"})),
+    EXPECT_EQ(fake::CompareCalls(c.expected, platform.CallsOf({"GetMessageW", "TranslateMessage", "DispatchMessageW",
+                                                               "DefWindowProcW"})),
               "");
-    EXPECT_EQ(platform.CallsOf({"DispatchMessageW"}).size(), static_cast<size_t>(c.dispatched));
-    EXPECT_EQ(platform.queue.size(), c.script.size() - i) << "messages after the end must stay unread";
+    EXPECT_EQ(platform.queue.size(), c.unread) << "messages after the end must stay unread";
     EXPECT_EQ(exitCode, c.exitCode);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Scripts, LoopTest,
-    testing::Values(LoopCase{"QuitAtOnce", {{0, WM_QUIT}}, 0, 0, 0},
-                    LoopCase{"MessagesThenQuit", {{1, WM_USER}, {1, WM_NULL}, {1, 0xC001}, {0, WM_QUIT}}, 0, 0, 3},
-                    LoopCase{"QuitCodeIsReturned", {{1, WM_USER}, {0, WM_QUIT}, {1, WM_USER}}, 7, 7, 1},
-                    LoopCase{"ErrorEndsWithFailure", {{1, WM_USER}, {-1, WM_NULL}, {1, WM_USER}, {0, WM_QUIT}}, 0, 1, 1},
-                    LoopCase{"ErrorFirst", {{-1, WM_NULL}, {0, WM_QUIT}}, 0, 1, 0}),
+    testing::Values(
+        LoopCase{"QuitAtOnce", {{0, WM_QUIT}}, 0, {Get()}, 0, 0},
+        LoopCase{"MessagesThenQuit",
+                 {{1, WM_USER}, {1, WM_NULL}, {1, 0xC001}, {0, WM_QUIT}},
+                 0,
+                 {Get(), Translate(WM_USER), Dispatch(WM_USER), Default(WM_USER), Get(), Translate(WM_NULL),
+                  Dispatch(WM_NULL), Default(WM_NULL), Get(), Translate(0xC001), Dispatch(0xC001), Default(0xC001),
+                  Get()},
+                 0,
+                 0},
+        LoopCase{"QuitCodeIsReturned",
+                 {{1, WM_USER}, {0, WM_QUIT}, {1, WM_USER}},
+                 7,
+                 {Get(), Translate(WM_USER), Dispatch(WM_USER), Default(WM_USER), Get()},
+                 7,
+                 1},
+        LoopCase{"ErrorEndsWithFailure",
+                 {{1, WM_USER}, {-1, WM_NULL}, {1, WM_USER}, {0, WM_QUIT}},
+                 0,
+                 {Get(), Translate(WM_USER), Dispatch(WM_USER), Default(WM_USER), Get()},
+                 1,
+                 2},
+        LoopCase{"ErrorFirst", {{-1, WM_NULL}, {0, WM_QUIT}}, 0, {Get()}, 1, 1}),
     [](const testing::TestParamInfo<LoopCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
