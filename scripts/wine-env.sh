@@ -47,6 +47,9 @@ wine_env_start() {
     # screen that stays put whatever the X server does.
     wine_run reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
     wine_run reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d "$screen" /f >/dev/null 2>&1
+    # Windows shows a window's contents while it is dragged; Wine's default
+    # is an outline only.
+    wine_run reg add 'HKCU\Control Panel\Desktop' /v DragFullWindows /d 1 /f >/dev/null 2>&1
     "$WINESERVER" -w
 }
 

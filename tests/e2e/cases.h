@@ -30,6 +30,12 @@ void ResizeStormCase(const Args& args);
 // footprint_cases.cpp: what the program leaves behind.
 void GdiObjectsCase(const Args& args);
 void WritesNothingCase(const Args& args);
+// input_cases.cpp: mouse and keyboard input as a user's.
+void DragFrameCase(const Args& args);
+void DragCaptionCase(const Args& args);
+void MinimiseRestoreCase(const Args& args);
+void MaximiseRestoreCase(const Args& args);
+void CloseByInputCase(const Args& args);
 // artifact_case.cpp: the executable as a file.
 void ArtifactCase(const Args& args);
 

@@ -4,7 +4,8 @@
 //   ambrelix_e2e CASE PROGRAM [ARGS...]
 //
 // Exit code 0 when every check held, 1 when one failed, 77 when the case
-// cannot run on this platform, 2 for bad usage.
+// cannot run on this platform, 2 for bad usage. On Windows it needs an
+// interactive desktop: the input cases move the real pointer and type keys.
 #include "tests/e2e/cases.h"
 #include "tests/e2e/support.h"
 
@@ -41,6 +42,11 @@ int main()
         {"resize-storm", ResizeStormCase},
         {"gdi-objects", GdiObjectsCase},
         {"writes-nothing", WritesNothingCase},
+        {"drag-frame", DragFrameCase},
+        {"drag-caption", DragCaptionCase},
+        {"minimise-restore", MinimiseRestoreCase},
+        {"maximise-restore", MaximiseRestoreCase},
+        {"close-by-input", CloseByInputCase},
         {"artifact", ArtifactCase},
     };
 
