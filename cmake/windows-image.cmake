@@ -16,6 +16,9 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8)
     target_link_options(ambrelix_image INTERFACE
         -Wl,--subsystem,windows:5.2,--major-os-version,5,--minor-os-version,2,--high-entropy-va)
 else()
+    # No code of ours or the runtime's registers a structured exception
+    # handler (nothing writes fs:0), so the image says so and Windows will
+    # call no handler in it.
     target_link_options(ambrelix_image INTERFACE
-        -Wl,--subsystem,windows:5.1,--major-os-version,5,--minor-os-version,1)
+        -Wl,--subsystem,windows:5.1,--major-os-version,5,--minor-os-version,1,--no-seh)
 endif()
