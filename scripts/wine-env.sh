@@ -11,6 +11,7 @@ WINE_DIR=/usr/lib/wine
 # The 64-bit loader starts 32-bit programs through the 32-bit one, an i386 program.
 export WINELOADER=$WINE_DIR/wine64 WINESERVER=$WINE_DIR/wineserver
 WINE_LOADER_32=$WINE_DIR/wine
+WINE_FONT_DIR=/usr/share/wine/fonts
 
 wine_run() { "$WINELOADER" "$@"; }
 
@@ -40,6 +41,9 @@ wine_env_start() {
         cat "$WINE_ENV_DIR/wineboot.log" >&2
         return 1
     fi
+    # Wine looks for its own fonts (Marlett draws the caption buttons) only in
+    # the prefix here, and a new prefix has none.
+    cp "$WINE_FONT_DIR"/* "$WINEPREFIX/drive_c/windows/Fonts/"
     if [ -z "$WINE_ENV_XVFB_PID" ]; then
         return 0
     fi
