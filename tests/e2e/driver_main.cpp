@@ -25,27 +25,43 @@ void Skip(const std::string& reason)
     Note("SKIPPED: " + reason);
 }
 
+template <ProgramCase run>
+void WithProgram(const Args& args)
+{
+    RunningProgram program(args.program);
+    if (program)
+        run(program, args);
+}
+
+template <ProgramCase run>
+void WithActiveProgram(const Args& args)
+{
+    RunningProgram program(args.program);
+    if (program && Activate(program.Window()))
+        run(program, args);
+}
+
 }  // namespace e2e
 
 int main()
 {
     using namespace e2e;
     const std::map<std::string, void (*)(const Args&)> cases = {
-        {"window", WindowCase},
+        {"window", WithProgram<WindowCase>},
         {"show-states", ShowStatesCase},
         {"command-lines", CommandLinesCase},
-        {"figure", FigureCase},
-        {"extreme-size", ExtremeSizeCase},
+        {"figure", WithProgram<FigureCase>},
+        {"extreme-size", WithProgram<ExtremeSizeCase>},
         {"close", CloseCase},
         {"refused", RefusedCase},
-        {"storm", StormCase},
-        {"resize-storm", ResizeStormCase},
-        {"gdi-objects", GdiObjectsCase},
+        {"storm", WithProgram<StormCase>},
+        {"resize-storm", WithProgram<ResizeStormCase>},
+        {"gdi-objects", WithProgram<GdiObjectsCase>},
         {"writes-nothing", WritesNothingCase},
-        {"drag-frame", DragFrameCase},
-        {"drag-caption", DragCaptionCase},
-        {"minimise-restore", MinimiseRestoreCase},
-        {"maximise-restore", MaximiseRestoreCase},
+        {"drag-frame", WithActiveProgram<DragFrameCase>},
+        {"drag-caption", WithActiveProgram<DragCaptionCase>},
+        {"minimise-restore", WithActiveProgram<MinimiseRestoreCase>},
+        {"maximise-restore", WithActiveProgram<MaximiseRestoreCase>},
         {"close-by-input", CloseByInputCase},
         {"artifact", ArtifactCase},
     };

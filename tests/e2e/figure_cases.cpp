@@ -5,12 +5,9 @@
 
 namespace e2e {
 
-void FigureCase(const Args& args)
+void FigureCase(RunningProgram& program, const Args&)
 {
-    RunningProgram program(args.program);
     HWND hwnd = program.Window();
-    if (!hwnd)
-        return;
     ExpectFigure(hwnd, "at the start size");
 
     struct Size {
@@ -31,12 +28,9 @@ void FigureCase(const Args& args)
         ResizeAndExpectFigure(hwnd, size.width, size.height, size.what);
 }
 
-void ExtremeSizeCase(const Args& args)
+void ExtremeSizeCase(RunningProgram& program, const Args&)
 {
-    RunningProgram program(args.program);
     HWND hwnd = program.Window();
-    if (!hwnd)
-        return;
     const std::pair<const char*, LPARAM> sizes[] = {{"65535x65535", static_cast<LPARAM>(0xFFFFFFFFu)}, {"0x0", 0}};
     for (const auto& [name, size] : sizes) {
         DWORD_PTR result = 0;

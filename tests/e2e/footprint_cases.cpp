@@ -8,16 +8,13 @@
 
 namespace e2e {
 
-void GdiObjectsCase(const Args& args)
+void GdiObjectsCase(RunningProgram& program, const Args&)
 {
     if (RunningOnWine()) {
         Skip("GetGuiResources is a stub under Wine; the host unit tests prove every brush is deselected and deleted");
         return;
     }
-    RunningProgram program(args.program);
     HWND hwnd = program.Window();
-    if (!hwnd)
-        return;
     ExpectFigure(hwnd, "before the repaints");
     const DWORD before = GetGuiResources(program.Process().Process(), GR_GDIOBJECTS);
     for (int i = 0; i < 10000; ++i)

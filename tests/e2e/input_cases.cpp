@@ -144,6 +144,8 @@ bool Keys(std::initializer_list<WORD> chord, const std::string& what)
     return Send(inputs, what);
 }
 
+}  // namespace
+
 // Brings the window to the front with a click into it, as a user would.
 bool Activate(HWND hwnd)
 {
@@ -155,6 +157,8 @@ bool Activate(HWND hwnd)
            CHECK(WaitFor([&] { return GetForegroundWindow() == hwnd; }, FigureTimeoutMs),
                  "the window did not come to the front");
 }
+
+namespace {
 
 SIZE ClientSize(HWND hwnd)
 {
@@ -206,14 +210,20 @@ int UpsToClose()
     return ups;
 }
 
+// Clicks a caption button and waits for the state it brings.
+template <typename State>
+bool ClickButton(HWND hwnd, LRESULT hit, const std::string& name, State reached)
+{
+    POINT button{};
+    return CHECK(FindButton(hwnd, hit, &button), "no " + name + " button found") && Click(hwnd, button) &&
+           CHECK(WaitFor(reached, FigureTimeoutMs), "the " + name + " button did not work");
+}
+
 }  // namespace
 
-void DragFrameCase(const Args& args)
+void DragFrameCase(RunningProgram& program, const Args&)
 {
-    RunningProgram program(args.program);
     HWND hwnd = program.Window();
-    if (!hwnd || !Activate(hwnd))
-        return;
     BOOL fullDrag = FALSE;
     SystemParametersInfoW(SPI_GETDRAGFULLWINDOWS, 0, &fullDrag, 0);
     if (!CHECK(fullDrag, "full-window dragging is off on this desktop, so the sizing loop would not paint"))
@@ -256,12 +266,9 @@ void DragFrameCase(const Args& args)
     }
 }
 
-void DragCaptionCase(const Args& args)
+void DragCaptionCase(RunningProgram& program, const Args&)
 {
-    RunningProgram program(args.program);
     HWND hwnd = program.Window();
-    if (!hwnd || !Activate(hwnd))
-        return;
     RECT before{};
     GetWindowRect(hwnd, &before);
     const SIZE size = ClientSize(hwnd);
@@ -288,18 +295,11 @@ void DragCaptionCase(const Args& args)
     ExpectFigure(hwnd, "after moving the window");
 }
 
-void MinimiseRestoreCase(const Args& args)
+void MinimiseRestoreCase(RunningProgram& program, const Args&)
 {
-    RunningProgram program(args.program);
     HWND hwnd = program.Window();
-    if (!hwnd || !Activate(hwnd))
-        return;
     const SIZE size = ClientSize(hwnd);
-    POINT button{};
-    if (!CHECK(FindButton(hwnd, HTMINBUTTON, &button), "no minimise button found") || !Click(hwnd, button))
-        return;
-    if (!CHECK(WaitFor([&] { return IsIconic(hwnd) != FALSE; }, FigureTimeoutMs),
-               "the minimise button did not minimise"))
+    if (!ClickButton(hwnd, HTMINBUTTON, "minimise", [&] { return IsIconic(hwnd) != FALSE; }))
         return;
     // A minimised window keeps the keyboard only while it is the active one.
     SetForegroundWindow(hwnd);
@@ -312,19 +312,10 @@ void MinimiseRestoreCase(const Args& args)
     ExpectFigure(hwnd, "restored after minimising");
 }
 
-void MaximiseRestoreCase(const Args& args)
+void MaximiseRestoreCase(RunningProgram& program, const Args&)
 {
-    RunningProgram program(args.program);
     HWND hwnd = program.Window();
-    if (!hwnd || !Activate(hwnd))
-        return;
     const SIZE size = ClientSize(hwnd);
-    POINT button{};
-    if (!CHECK(FindButton(hwnd, HTMAXBUTTON, &button), "no maximise button found") || !Click(hwnd, button))
-        return;
-    if (!CHECK(WaitFor([&] { return IsZoomed(hwnd) != FALSE; }, FigureTimeoutMs), "the maximise button did not maximise"))
-        return;
-
     // Maximised, the frame lies outside the work area and the caption inside
     // it: the client is the work area less the caption bar.
     RECT work{};
@@ -333,14 +324,16 @@ void MaximiseRestoreCase(const Args& args)
     AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongW(hwnd, GWL_STYLE)), FALSE, 0);
     const LONG caption = (work.top - frame.top) - (frame.bottom - work.bottom);
     const SIZE filling{work.right - work.left, work.bottom - work.top - caption};
+
+    if (!ClickButton(hwnd, HTMAXBUTTON, "maximise", [&] { return IsZoomed(hwnd) != FALSE; }))
+        return;
     ClientBecomes(hwnd, filling, "maximised to the work area " + std::to_string(work.right - work.left) + "x" +
                                      std::to_string(work.bottom - work.top));
     ExpectFigure(hwnd, "maximised");
 
     // The same place now holds the restore button.
-    if (!CHECK(FindButton(hwnd, HTMAXBUTTON, &button), "no restore button found") || !Click(hwnd, button))
+    if (!ClickButton(hwnd, HTMAXBUTTON, "restore", [&] { return !IsZoomed(hwnd); }))
         return;
-    CHECK(WaitFor([&] { return !IsZoomed(hwnd); }, FigureTimeoutMs), "the restore button did not restore");
     ClientBecomes(hwnd, size, "restored");
     ExpectFigure(hwnd, "restored after maximising");
 }

@@ -18,9 +18,12 @@ namespace {
 // can be repeated exactly (the value can also be given as an argument).
 constexpr unsigned DefaultStart = 20261208;
 
-unsigned RandomStart(const Args& args)
+std::mt19937 Random(const Args& args, const std::string& what)
 {
-    return args.extra.empty() ? DefaultStart : static_cast<unsigned>(std::wcstoul(args.extra[0].c_str(), nullptr, 10));
+    const unsigned start =
+        args.extra.empty() ? DefaultStart : static_cast<unsigned>(std::wcstoul(args.extra[0].c_str(), nullptr, 10));
+    Note(what + ", random start " + std::to_string(start));
+    return std::mt19937(start);
 }
 
 // Private bytes; Wine fills in only the page-file figure for another
@@ -119,19 +122,14 @@ void CheckGrowth(SIZE_T before, SIZE_T after, const std::string& over)
 
 }  // namespace
 
-void StormCase(const Args& args)
+void StormCase(RunningProgram& program, const Args& args)
 {
-    const unsigned start = RandomStart(args);
     constexpr int Total = 100000;
     constexpr int WarmUp = 10000;
     constexpr int Repaints = 20000;
-    Note("message storms of " + std::to_string(Total) + " messages, random start " + std::to_string(start));
-    std::mt19937 random(start);
+    std::mt19937 random = Random(args, "message storms of " + std::to_string(Total) + " messages");
 
-    RunningProgram program(args.program);
     HWND hwnd = program.Window();
-    if (!hwnd)
-        return;
     ExpectFigure(hwnd, "before the storms");
 
     // Memory is judged on storms whose sizes repeat: Wine's rasterizer keeps
@@ -168,17 +166,12 @@ void StormCase(const Args& args)
          " (not judged, see above)");
 }
 
-void ResizeStormCase(const Args& args)
+void ResizeStormCase(RunningProgram& program, const Args& args)
 {
-    const unsigned start = RandomStart(args);
     constexpr int Resizes = 2000;
-    Note("resize storm: " + std::to_string(Resizes) + " resizes, random start " + std::to_string(start));
-    std::mt19937 random(start);
+    std::mt19937 random = Random(args, "resize storm: " + std::to_string(Resizes) + " resizes");
 
-    RunningProgram program(args.program);
     HWND hwnd = program.Window();
-    if (!hwnd)
-        return;
     const SIZE screen = ScreenClient();
     for (int i = 0; i < Resizes; ++i)
         SetClientSize(hwnd, static_cast<int>(random() % (screen.cx + 1)), static_cast<int>(random() % (screen.cy + 1)));

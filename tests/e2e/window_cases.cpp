@@ -8,12 +8,9 @@ namespace e2e {
 
 const std::wstring Caption = L"Pie(hdc, 0, 0, xRight, yBottom, 0, yBottom/2, 0, yBottom/2)";
 
-void WindowCase(const Args& args)
+void WindowCase(RunningProgram& program, const Args&)
 {
-    RunningProgram program(args.program);
     HWND hwnd = program.Window();
-    if (!hwnd)
-        return;
 
     const std::vector<HWND> visible = TopLevelWindowsOf(program.Process().Pid(), true);
     CHECK(visible.size() == 1 && visible[0] == hwnd,

@@ -18,6 +18,10 @@ protected:
     fake::Platform& platform = fake::Reset();
 };
 
+// A table-driven test: one run per row of Case.
+template <typename Case>
+class TableTest : public MainWindowTest, public testing::WithParamInterface<Case> {};
+
 struct SizeCase {
     std::uint64_t lParam;
     WPARAM kind;  // SIZE_RESTORED, SIZE_MINIMIZED, ...: must not matter
@@ -30,7 +34,7 @@ void PrintTo(const SizeCase& c, std::ostream* os)
     *os << "lParam 0x" << std::hex << c.lParam << std::dec << " -> " << c.width << "x" << c.height;
 }
 
-class SizeTest : public MainWindowTest, public testing::WithParamInterface<SizeCase> {};
+using SizeTest = TableTest<SizeCase>;
 
 TEST_P(SizeTest, StoresBothHalvesUnsignedAndDoesNothingElse)
 {
@@ -56,18 +60,14 @@ INSTANTIATE_TEST_SUITE_P(LParams, SizeTest,
                                          SizeCase{sizeof(LPARAM) == 8 ? 0xFFFFFFFF00640032ull : 0x00640032u, 0, 50,
                                                   100}));
 
-struct DefaultCase {
-    UINT message;
-    WPARAM wParam;
-    LPARAM lParam;
-};
+struct DefaultCase { UINT message; WPARAM wParam; LPARAM lParam; };
 
 void PrintTo(const DefaultCase& c, std::ostream* os)
 {
     *os << "message 0x" << std::hex << c.message << " wParam 0x" << c.wParam << " lParam 0x" << c.lParam;
 }
 
-class DefaultTest : public MainWindowTest, public testing::WithParamInterface<DefaultCase> {};
+using DefaultTest = TableTest<DefaultCase>;
 
 TEST_P(DefaultTest, GoesToDefWindowProcUnchangedAndReturnsItsResult)
 {
@@ -97,19 +97,14 @@ TEST_F(MainWindowTest, DestroyPostsExactlyOneQuitWithZero)
     EXPECT_EQ(fake::CompareCalls({MakeCall("PostQuitMessage", 0)}, platform.calls), "");
 }
 
-struct PaintCase {
-    int width;
-    int height;
-    int firstX;
-    int secondX;
-};
+struct PaintCase { int width, height, firstX, secondX; };
 
 void PrintTo(const PaintCase& c, std::ostream* os)
 {
     *os << c.width << "x" << c.height << " -> radial x " << c.firstX << ", " << c.secondX;
 }
 
-class PaintTest : public MainWindowTest, public testing::WithParamInterface<PaintCase> {};
+using PaintTest = TableTest<PaintCase>;
 
 // The order is the contract: the brush is selected before Pie and put back
 // before it is deleted, all inside BeginPaint/EndPaint.
