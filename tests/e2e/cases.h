@@ -27,8 +27,7 @@ void CommandLinesCase(const Args& args);
 // figure_cases.cpp: the figure at many sizes.
 void FigureCase(RunningProgram& program, const Args& args);
 void ExtremeSizeCase(RunningProgram& program, const Args& args);
-// ending_cases.cpp: how the program ends.
-void CloseCase(const Args& args);
+// refused_case.cpp: the error box when the class is refused.
 void RefusedCase(const Args& args);
 // storm_cases.cpp: message and resize storms.
 void StormCase(RunningProgram& program, const Args& args);

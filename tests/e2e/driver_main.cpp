@@ -52,7 +52,6 @@ int main()
         {"command-lines", CommandLinesCase},
         {"figure", WithProgram<FigureCase>},
         {"extreme-size", WithProgram<ExtremeSizeCase>},
-        {"close", CloseCase},
         {"refused", RefusedCase},
         {"storm", WithProgram<StormCase>},
         {"resize-storm", WithProgram<ResizeStormCase>},

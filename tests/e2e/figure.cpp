@@ -80,66 +80,6 @@ std::string FigureReport::Summary() const
            (firstWrong.empty() ? "" : "; first at" + firstWrong);
 }
 
-FigureReport ReadFigure(HWND hwnd)
-{
-    FigureReport report;
-    RECT client{};
-    GetClientRect(hwnd, &client);
-    report.width = client.right;
-    report.height = client.bottom;
-    if (report.width <= 0 || report.height <= 0)
-        return report;
-    POINT origin{0, 0};
-    ClientToScreen(hwnd, &origin);
-
-    BITMAPINFO bi{};
-    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-    bi.bmiHeader.biWidth = report.width;
-    bi.bmiHeader.biHeight = -report.height;  // top-down
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 32;
-    bi.bmiHeader.biCompression = BI_RGB;
-    HDC screen = GetDC(nullptr);
-    void* bits = nullptr;
-    HBITMAP dib = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HDC memory = CreateCompatibleDC(screen);
-    HGDIOBJ previous = SelectObject(memory, dib);
-    BitBlt(memory, 0, 0, report.width, report.height, screen, origin.x, origin.y, SRCCOPY);
-    GdiFlush();
-
-    const Ideal ideal(report.width, report.height);
-    const DWORD* pixels = static_cast<const DWORD*>(bits);
-    for (int y = 0; y < report.height; ++y) {
-        for (int x = 0; x < report.width; ++x) {
-            const DWORD pixel = pixels[static_cast<size_t>(y) * report.width + x] & 0x00FFFFFF;
-            if (pixel == Magenta)
-                ++report.magenta;
-            Zone zone;
-            if (!ideal.Sure(x + 0.5, y + 0.5, &zone))
-                continue;
-            ++report.checked;
-            long* wrong = nullptr;
-            if (zone == Zone::Fill && pixel != Magenta)
-                wrong = &report.wrongFill;
-            else if (zone == Zone::Outside && pixel != White)
-                wrong = &report.wrongOutside;
-            else if (zone == Zone::Wedge && pixel != White)
-                wrong = &report.wrongWedge;
-            if (!wrong)
-                continue;
-            if (report.wrongFill + report.wrongOutside + report.wrongWedge < 5)
-                report.firstWrong += " (" + std::to_string(x) + "," + std::to_string(y) + ")=" + Hex(pixel);
-            ++*wrong;
-        }
-    }
-
-    SelectObject(memory, previous);
-    DeleteDC(memory);
-    DeleteObject(dib);
-    ReleaseDC(nullptr, screen);
-    return report;
-}
-
 namespace {
 
 // A 32-bit top-down DIB section with its own memory DC.
@@ -170,16 +110,21 @@ public:
     Canvas& operator=(const Canvas&) = delete;
 
     HDC Dc() const { return dc_; }
+    // Copies the screen's pixels from (left, top) onto the whole canvas.
+    void Grab(int left, int top)
+    {
+        HDC screen = GetDC(nullptr);
+        BitBlt(dc_, 0, 0, width_, height_, screen, left, top, SRCCOPY);
+        ReleaseDC(nullptr, screen);
+        GdiFlush();
+    }
     void Fill(DWORD colour)
     {
         for (int i = 0; i < width_ * height_; ++i)
             bits_[i] = colour;
     }
-    DWORD At(int x, int y) const
-    {
-        GdiFlush();
-        return bits_[static_cast<size_t>(y) * width_ + x] & 0x00FFFFFF;
-    }
+    // Call GdiFlush() first when GDI has drawn on the canvas since.
+    DWORD At(int x, int y) const { return bits_[static_cast<size_t>(y) * width_ + x] & 0x00FFFFFF; }
 
 private:
     int width_, height_;
@@ -191,19 +136,61 @@ private:
 
 }  // namespace
 
+FigureReport ReadFigure(HWND hwnd)
+{
+    FigureReport report;
+    RECT client{};
+    GetClientRect(hwnd, &client);
+    report.width = client.right;
+    report.height = client.bottom;
+    if (report.width <= 0 || report.height <= 0)
+        return report;
+    POINT origin{0, 0};
+    ClientToScreen(hwnd, &origin);
+
+    Canvas shot(report.width, report.height);
+    shot.Grab(origin.x, origin.y);
+
+    const Ideal ideal(report.width, report.height);
+    for (int y = 0; y < report.height; ++y) {
+        for (int x = 0; x < report.width; ++x) {
+            const DWORD pixel = shot.At(x, y);
+            if (pixel == Magenta)
+                ++report.magenta;
+            Zone zone;
+            if (!ideal.Sure(x + 0.5, y + 0.5, &zone))
+                continue;
+            ++report.checked;
+            long* wrong = nullptr;
+            if (zone == Zone::Fill && pixel != Magenta)
+                wrong = &report.wrongFill;
+            else if (zone == Zone::Outside && pixel != White)
+                wrong = &report.wrongOutside;
+            else if (zone == Zone::Wedge && pixel != White)
+                wrong = &report.wrongWedge;
+            if (!wrong)
+                continue;
+            if (report.wrongFill + report.wrongOutside + report.wrongWedge < 5)
+                report.firstWrong += " (" + std::to_string(x) + "," + std::to_string(y) + ")=" + Hex(pixel);
+            ++*wrong;
+        }
+    }
+    return report;
+}
+
+
 long IconPixelsDiffering(HWND where, HICON icon, long* opaque)
 {
     const int cx = GetSystemMetrics(SM_CXICON), cy = GetSystemMetrics(SM_CYICON);
     RECT rect{};
     GetWindowRect(where, &rect);
     Canvas shown(cx, cy), onBlack(cx, cy), onWhite(cx, cy);
-    HDC screen = GetDC(nullptr);
-    BitBlt(shown.Dc(), 0, 0, cx, cy, screen, rect.left, rect.top, SRCCOPY);
-    ReleaseDC(nullptr, screen);
+    shown.Grab(rect.left, rect.top);
     onBlack.Fill(0);
     onWhite.Fill(White);
     DrawIconEx(onBlack.Dc(), 0, 0, icon, cx, cy, 0, nullptr, DI_NORMAL);
     DrawIconEx(onWhite.Dc(), 0, 0, icon, cx, cy, 0, nullptr, DI_NORMAL);
+    GdiFlush();
 
     long differing = 0;
     *opaque = 0;

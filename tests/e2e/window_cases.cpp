@@ -60,18 +60,6 @@ void ShowStatesCase(const Args& args)
         CHECK(shown && iconic == s.iconic && zoomed == s.zoomed, std::string(s.name) + ": wrong first state");
         if (!s.iconic)
             ExpectFigure(hwnd, s.name);
-
-        if (s.show == SW_SHOWNORMAL) {
-            RECT before{};
-            GetClientRect(hwnd, &before);
-            Post(hwnd, WM_SYSCOMMAND, SC_MINIMIZE);
-            CHECK(WaitFor([&] { return IsIconic(hwnd) != FALSE; }, FigureTimeoutMs), "SC_MINIMIZE did not minimise");
-            Post(hwnd, WM_SYSCOMMAND, SC_RESTORE);
-            CHECK(WaitFor([&] { return !IsIconic(hwnd) && ClientSizeIs(hwnd, before.right, before.bottom); },
-                          FigureTimeoutMs),
-                  "SC_RESTORE did not bring back the client size");
-            ExpectFigure(hwnd, "after minimise and restore");
-        }
     }
 }
 
