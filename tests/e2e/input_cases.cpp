@@ -149,6 +149,9 @@ bool Keys(std::initializer_list<WORD> chord, const std::string& what)
 // Brings the window to the front with a click into it, as a user would.
 bool Activate(HWND hwnd)
 {
+    // Windows started one after another cascade across the screen: bring
+    // this one to where all of it can be reached.
+    SetWindowPos(hwnd, nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     RECT client{};
     GetClientRect(hwnd, &client);
     POINT inside{client.right / 2, client.bottom * 3 / 4};
