@@ -97,10 +97,33 @@ bool RunStorm(HWND hwnd, std::mt19937& random, int count, Sizes sizes, std::map<
 
 // Brings the window to one and the same state (restored, 640x480, painted)
 // and reads its private bytes there.
+void Restore(HWND hwnd)
+{
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(hwnd, WM_SYSCOMMAND, SC_RESTORE, 0, SMTO_NORMAL, 5000, &result);
+}
+
+// A storm's posted messages may still wait in the program's queue, and a late
+// WM_SIZE would undo the size set next. Posted messages are handled in order,
+// so once a minimise posted after them has happened they are done; twice,
+// because one of the storm's own minimise commands may come first.
+bool WorkedThroughQueue(HWND hwnd, const std::string& when)
+{
+    for (int round = 0; round < 2; ++round) {
+        Restore(hwnd);
+        if (!Post(hwnd, WM_SYSCOMMAND, SC_MINIMIZE) ||
+            !CHECK(WaitFor([&] { return IsIconic(hwnd) != FALSE; }, 60000),
+                   "the program did not work through its queue within 60 s " + when))
+            return false;
+    }
+    return true;
+}
+
 SIZE_T SettleAndMeasure(RunningProgram& program, const std::string& when)
 {
     HWND hwnd = program.Window();
-    Post(hwnd, WM_SYSCOMMAND, SC_RESTORE);
+    WorkedThroughQueue(hwnd, when);
+    Restore(hwnd);
     CHECK(Responsive(hwnd, 1000), "no answer to WM_NULL within 1 s " + when);
     ResizeAndExpectFigure(hwnd, 640, 480, when);
     return PrivateBytes(program.Process().Process());
