@@ -152,6 +152,10 @@ bool Activate(HWND hwnd)
     // Windows started one after another cascade across the screen: bring
     // this one to where all of it can be reached.
     SetWindowPos(hwnd, nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    RECT window{};
+    const auto moved = [&] { return GetWindowRect(hwnd, &window) && window.left == 0 && window.top == 0; };
+    if (!CHECK(WaitFor(moved, FigureTimeoutMs), "the window did not move to the top-left corner"))
+        return false;
     RECT client{};
     GetClientRect(hwnd, &client);
     POINT inside{client.right / 2, client.bottom * 3 / 4};
