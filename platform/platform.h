@@ -30,10 +30,10 @@
 
 #define WINAPI
 #define CALLBACK
-#define FALSE 0
-#define TRUE 1
 
 using BOOL = int;
+inline constexpr BOOL FALSE = 0;
+inline constexpr BOOL TRUE = 1;
 using BYTE = std::uint8_t;
 using WORD = std::uint16_t;
 using DWORD = std::uint32_t;
