@@ -2,6 +2,7 @@
 
 #include "tests/e2e/support.h"
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -110,11 +111,18 @@ public:
     Canvas& operator=(const Canvas&) = delete;
 
     HDC Dc() const { return dc_; }
-    // Copies the screen's pixels from (left, top) onto the whole canvas.
+    // Copies the screen's pixels from (left, top) onto the canvas; what lies
+    // past the screen's edge is left as it was (Wine copies nothing at all
+    // when the source reaches past it).
     void Grab(int left, int top)
     {
+        const int x0 = std::max(left, 0), y0 = std::max(top, 0);
+        const int x1 = std::min(left + width_, GetSystemMetrics(SM_CXSCREEN));
+        const int y1 = std::min(top + height_, GetSystemMetrics(SM_CYSCREEN));
+        if (x1 <= x0 || y1 <= y0)
+            return;
         HDC screen = GetDC(nullptr);
-        BitBlt(dc_, 0, 0, width_, height_, screen, left, top, SRCCOPY);
+        BitBlt(dc_, x0 - left, y0 - top, x1 - x0, y1 - y0, screen, x0, y0, SRCCOPY);
         ReleaseDC(nullptr, screen);
         GdiFlush();
     }
@@ -134,7 +142,74 @@ private:
     DWORD* bits_ = nullptr;
 };
 
+constexpr DWORD ProbeColour = 0x00123412;  // the same as COLORREF and as a BGRX pixel
+constexpr int ProbeReach = 16;  // how far from where it belongs the probe's client is looked for
+
+// How far from ClientToScreen this platform shows a maximised window's
+// client area. Windows and Wine 8 show it where it belongs; Wine 10 shows a
+// window that reaches past the screen's top-left edge shifted, as if it
+// began at the edge.
+POINT maximisedShift{0, 0};
+
+// Where the client area's pixels show on the screen.
+POINT ShownClientOrigin(HWND hwnd)
+{
+    POINT origin{0, 0};
+    ClientToScreen(hwnd, &origin);
+    if (IsZoomed(hwnd)) {
+        origin.x += maximisedShift.x;
+        origin.y += maximisedShift.y;
+    }
+    return origin;
+}
+
 }  // namespace
+
+void MeasureMaximisedShift()
+{
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = DefWindowProcW;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.hbrBackground = CreateSolidBrush(ProbeColour);
+    wc.lpszClassName = L"AmbrelixDriverProbe";
+    RegisterClassW(&wc);
+    HWND probe = CreateWindowExW(0, wc.lpszClassName, L"probe", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
+                                 CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, wc.hInstance, nullptr);
+    if (!CHECK(probe != nullptr, "cannot create a window to learn where a maximised one shows"))
+        return;
+    ShowWindow(probe, SW_SHOWMAXIMIZED);
+    UpdateWindow(probe);
+    POINT expected{0, 0};
+    ClientToScreen(probe, &expected);
+    const int left = std::max(0, static_cast<int>(expected.x) - ProbeReach);
+    const int top = std::max(0, static_cast<int>(expected.y) - ProbeReach);
+    const int size = 2 * ProbeReach + 1;
+    Canvas area(size, size);
+    const bool found = WaitFor(
+        [&] {
+            MSG msg;
+            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+                DispatchMessageW(&msg);
+            area.Grab(left, top);
+            // The client's top-left corner: the first row that shows the
+            // colour, and that row's first such pixel.
+            for (int y = 0; y < size; ++y)
+                for (int x = 0; x < size; ++x)
+                    if (area.At(x, y) == ProbeColour) {
+                        maximisedShift = {left + x - expected.x, top + y - expected.y};
+                        return true;
+                    }
+            return false;
+        },
+        FigureTimeoutMs);
+    DestroyWindow(probe);
+    UnregisterClassW(wc.lpszClassName, wc.hInstance);
+    DeleteObject(wc.hbrBackground);
+    CHECK(found, "a maximised window of our own did not show near its client position");
+    if (maximisedShift.x != 0 || maximisedShift.y != 0)
+        Note("this platform shows a maximised window's client shifted by " + std::to_string(maximisedShift.x) + "," +
+             std::to_string(maximisedShift.y) + " from where ClientToScreen puts it");
+}
 
 FigureReport ReadFigure(HWND hwnd)
 {
@@ -145,15 +220,18 @@ FigureReport ReadFigure(HWND hwnd)
     report.height = client.bottom;
     if (report.width <= 0 || report.height <= 0)
         return report;
-    POINT origin{0, 0};
-    ClientToScreen(hwnd, &origin);
+    const POINT origin = ShownClientOrigin(hwnd);
 
     Canvas shot(report.width, report.height);
     shot.Grab(origin.x, origin.y);
 
+    // What lies past the screen's edge nobody sees.
+    const int screenWidth = GetSystemMetrics(SM_CXSCREEN), screenHeight = GetSystemMetrics(SM_CYSCREEN);
     const Ideal ideal(report.width, report.height);
     for (int y = 0; y < report.height; ++y) {
         for (int x = 0; x < report.width; ++x) {
+            if (origin.x + x < 0 || origin.y + y < 0 || origin.x + x >= screenWidth || origin.y + y >= screenHeight)
+                continue;
             const DWORD pixel = shot.At(x, y);
             if (pixel == Magenta)
                 ++report.magenta;

@@ -22,6 +22,11 @@ struct FigureReport {
     std::string Summary() const;
 };
 
+// Learns where this platform shows a maximised window's client area, so that
+// the figure of a maximised window is read where a user sees it. Call it
+// while no other window covers the screen's top-left corner.
+void MeasureMaximisedShift();
+
 // One reading of the screen.
 FigureReport ReadFigure(HWND hwnd);
 // Reads until the figure is right or the time-out passes (window surfaces
