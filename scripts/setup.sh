@@ -3,10 +3,10 @@
 # 32-bit Windows programs run here; does nothing when all is there.
 set -euo pipefail
 source "$(dirname "$0")/wine-env.sh"
+source "$(dirname "$0")/apt-mirror.sh"
+source "$(dirname "$0")/apt-install.sh"
 
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
-if [ "$(id -u)" -eq 0 ]; then as_root=(); else as_root=(sudo); fi
-export DEBIAN_FRONTEND=noninteractive
 fail() { echo "setup: $*" >&2; exit 1; }
 
 pkgs=(cmake make g++ libgtest-dev libgmock-dev
@@ -20,8 +20,7 @@ if [ ${#need[@]} -gt 0 ]; then
     if ! dpkg --print-foreign-architectures | grep -qx i386; then
         "${as_root[@]}" dpkg --add-architecture i386
     fi
-    "${as_root[@]}" apt-get update -qq
-    "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+    apt_install "${need[@]}" || exit 1
 fi
 
 # Wine runs 32-bit programs through its 32-bit loader, an i386 Linux program.
@@ -44,38 +43,6 @@ kernel_runs_i386() {
     return $rc
 }
 
-# Prints the first URI (and its Signed-By, if any) of the apt source that
-# serves the release itself, in either source format.
-release_mirror() {
-    local codename=$1 f
-    for f in /etc/apt/sources.list.d/*.sources; do
-        [ -f "$f" ] || continue
-        awk -v suite="$codename" '
-            BEGIN { RS = ""; FS = "\n" }
-            {
-                types = uris = suites = signed = ""
-                for (i = 1; i <= NF; i++) {
-                    if ($i ~ /^Types:/)     { types = $i;  sub(/^Types:[ \t]*/, "", types) }
-                    if ($i ~ /^URIs:/)      { uris = $i;   sub(/^URIs:[ \t]*/, "", uris) }
-                    if ($i ~ /^Suites:/)    { suites = $i; sub(/^Suites:[ \t]*/, "", suites) }
-                    if ($i ~ /^Signed-By:/) { signed = $i; sub(/^Signed-By:[ \t]*/, "", signed) }
-                }
-                if ((" " types " ") ~ / deb / && (" " suites " ") ~ (" " suite " ")) {
-                    split(uris, u, /[ \t]+/); print u[1], signed; exit
-                }
-            }' "$f"
-    done
-    cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null | awk -v suite="$codename" '
-        $1 == "deb" {
-            signed = ""
-            if ($2 ~ /^\[/) {
-                for (i = 2; i <= NF; i++) { if ($i ~ /^signed-by=/) { signed = $i; sub(/^signed-by=/, "", signed); sub(/\]$/, "", signed) } if ($i ~ /\]$/) break }
-                uri = $(i + 1); s = $(i + 2)
-            } else { uri = $2; s = $3 }
-            if (s == suite) { print uri, signed; exit }
-        }'
-}
-
 install_backports_qemu() {
     local codename source_file mirror signed
     codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
@@ -93,9 +60,7 @@ install_backports_qemu() {
         } | "${as_root[@]}" tee "$source_file" >/dev/null
     fi
     echo "setup: installing qemu-user from $codename-backports to run 32-bit code" >&2
-    "${as_root[@]}" apt-get update -qq || fail "apt-get update failed with $codename-backports added"
-    "${as_root[@]}" apt-get install -y -qq --no-install-recommends -t "$codename-backports" qemu-user >/dev/null \
-        || fail "could not install qemu-user from $codename-backports"
+    apt_install -t "$codename-backports" qemu-user || fail "could not install qemu-user from $codename-backports"
 }
 
 # The entry names the interpreter by path and is registered without the F
