@@ -1,7 +1,7 @@
 # The front door: `make run` and `make test` set up a fresh Debian 12, build, then run.
 PRESETS := host host-asan mingw-i686 mingw-x86_64
 
-.PHONY: all setup build run test lint bench package clean
+.PHONY: all setup build run test test-debian13 lint bench package clean
 
 all: build
 
@@ -32,3 +32,7 @@ package: build
 
 clean:
 	rm -rf build
+
+# make test again, from a clean clone of HEAD, inside a Debian 13 root (root or sudo).
+test-debian13:
+	@scripts/test-debian13.sh
