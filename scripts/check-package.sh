@@ -5,12 +5,14 @@
 #   check-package.sh BUILD_DIR
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=$1
+# From the project root with relative paths, as a user types them.
+build=$(realpath -m --relative-to="$root" "$1")
+cd "$root"
 work=$build/package-check
 name=$(cat "$build/package-name.txt")
 rm -rf "$work"
 for side in first second; do
-    "$root/scripts/package.sh" "$work/$side" "$build" >/dev/null
+    scripts/package.sh "$work/$side" "$build" >/dev/null
 done
 a=$work/first/$name.zip
 cmp "$a" "$work/second/$name.zip" || { echo "two runs made different archives" >&2; exit 1; }

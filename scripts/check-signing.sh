@@ -7,23 +7,21 @@
 #   check-signing.sh BUILD_DIR OUT_DIR
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=$1 out=$2
+# From the project root with relative paths, as a user types them.
+build=$(realpath -m --relative-to="$root" "$1") out=$(realpath -m --relative-to="$root" "$2")
+cd "$root"
 name=$(cat "$build/package-name.txt")
 rm -rf "$out"
 mkdir -p "$out/key"
 key=$out/key
 trap 'rm -rf "$key"' EXIT
 
-printf 'throwaway-%s\n' "$RANDOM$RANDOM" >"$key/password"
-openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Ambrelix test signing" \
-    -keyout "$key/key.pem" -out "$key/cert.pem" 2>/dev/null
-openssl pkcs12 -export -inkey "$key/key.pem" -in "$key/cert.pem" -passout "file:$key/password" -out "$key/cert.p12"
-echo wrong >"$key/wrong"
+"$root/tests/scripts/throwaway-cert.sh" "$key"
 
 expect_refusal() {
     local what=$1 dir=$out/$2 log
     shift 2
-    if log=$(env "$@" "$root/scripts/package.sh" "$dir" "$build" 2>&1); then
+    if log=$(env "$@" scripts/package.sh "$dir" "$build" 2>&1); then
         echo "$what: packaging went on" >&2; exit 1
     fi
     echo "$what: refused: $(echo "$log" | tail -n 1)"
@@ -34,7 +32,7 @@ expect_refusal() {
 expect_refusal "wrong password" wrong SIGN_PKCS12="$key/cert.p12" SIGN_PASSWORD_FILE="$key/wrong"
 expect_refusal "unreadable certificate" unreadable SIGN_PKCS12="$key/missing.p12" SIGN_PASSWORD_FILE="$key/password"
 
-SIGN_PKCS12=$key/cert.p12 SIGN_PASSWORD_FILE=$key/password "$root/scripts/package.sh" "$out/signed" "$build"
+SIGN_PKCS12=$key/cert.p12 SIGN_PASSWORD_FILE=$key/password scripts/package.sh "$out/signed" "$build"
 (cd "$out/signed" && sha256sum --quiet -c SHA256SUMS)
 unzip -p "$out/signed/$name.zip" ambrelix.exe >"$out/ambrelix.exe"
 if cmp -s "$out/ambrelix.exe" "$build/ambrelix.exe"; then

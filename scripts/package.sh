@@ -19,14 +19,21 @@ if [ -n "${SIGN_PKCS12:-}${SIGN_PASSWORD_FILE:-}" ]; then
     signing=1
 fi
 
+# Every path absolute from here on: zip runs inside the staging folder.
 mkdir -p "$out"
+out=$(cd "$out" && pwd)
+builds=()
+for build in "$@"; do
+    [ -d "$build" ] || fail "$build holds no built ambrelix.exe"
+    builds+=("$(cd "$build" && pwd)")
+done
 stage=$(mktemp -d "$out/.stage.XXXXXX")
 trap 'rm -rf "$stage"' EXIT
 # Everything in the archive carries one fixed time: 1980-01-01, the earliest a ZIP holds.
 stamp=${SOURCE_DATE_EPOCH:-315532800}
 
 zips=()
-for build in "$@"; do
+for build in "${builds[@]}"; do
     [ -f "$build/package-name.txt" ] && [ -f "$build/ambrelix.exe" ] || fail "$build holds no built ambrelix.exe"
     name=$(cat "$build/package-name.txt")
     dir=$stage/$name
