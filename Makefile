@@ -13,9 +13,11 @@ build: setup
 		cmake --preset $$p >/dev/null && cmake --build --preset $$p -j 2 || exit 1; \
 	done
 
+# The 32-bit build; ARCH=x86_64 runs the 64-bit one.
+ARCH ?= i686
 run: setup
-	@cmake --preset mingw-i686 >/dev/null && cmake --build --preset mingw-i686 -j 2 --target ambrelix
-	@scripts/run.sh
+	@cmake --preset mingw-$(ARCH) >/dev/null && cmake --build --preset mingw-$(ARCH) -j 2 --target ambrelix
+	@scripts/run.sh $(ARCH)
 
 lint: setup
 	@scripts/lint.sh
