@@ -17,7 +17,8 @@ for arch in i686 x86_64; do
          "$(. /etc/os-release && echo "$PRETTY_NAME"), $(wine_run --version), $arch"
     wine_run "$build/bench/ambrelix_bench.exe" "Z:$build/ambrelix.exe" "Z:$build/bench/ambrelix_floor.exe" \
         "Z:$root/build/mingw-i686/ambrelix.exe" "Z:$root/build/mingw-x86_64/ambrelix.exe" \
-        "Z:$root/build/bench-$arch.json" "Z:$root/build/bench-repaint-$arch.dat"
+        "Z:$root/build/bench-$arch.json" "Z:$root/build/bench-repaint-$arch.dat" ||
+        { echo "bench: $arch: a check failed (see above), so its figures cannot be trusted" >&2; exit 1; }
 
     gnuplot <<PLOT
 set terminal pngcairo size 800,500 noenhanced
