@@ -14,8 +14,17 @@ namespace {
 // judged: rasterizers differ there (Wine's is not Windows').
 constexpr double Margin = 4.0;
 
+// How far from the ideal outline the pen's line may lie.
+constexpr int OutlineReach = 3;
+
 constexpr DWORD White = 0x00FFFFFF;
 constexpr DWORD Magenta = 0x00FF00FF;  // as a 32-bit BGRX pixel
+
+// The default pen is black; nothing else in the client comes near it.
+constexpr bool Dark(DWORD pixel)
+{
+    return (pixel & 0xFF) < 0x50 && ((pixel >> 8) & 0xFF) < 0x50 && ((pixel >> 16) & 0xFF) < 0x50;
+}
 
 enum class Zone { Outside, Wedge, Fill };
 
@@ -59,6 +68,31 @@ struct Ideal {
         return true;
     }
 
+    // Points on the ideal outline: along the curve (where it is drawn, clear
+    // of the corners it makes with the radii) and along both radii.
+    std::vector<std::pair<double, double>> OutlineSamples() const
+    {
+        constexpr int CurveSamples = 96, RadiusSamples = 12;
+        std::vector<std::pair<double, double>> samples;
+        for (int i = 0; i < CurveSamples; ++i) {
+            const double t = 2 * 3.14159265358979 * i / CurveSamples;
+            const double dx = a * std::cos(t), dy = b * std::sin(t);
+            if (At(cx + 0.9 * dx, cy + 0.9 * dy) == Zone::Wedge ||
+                DistanceToRay(dx, dy, r1x, r1y) <= Margin || DistanceToRay(dx, dy, r2x, r2y) <= Margin)
+                continue;
+            samples.emplace_back(cx + dx, cy + dy);
+        }
+        for (const auto& [rx, ry] : {std::pair{r1x, r1y}, std::pair{r2x, r2y}}) {
+            // Where the ray meets the ellipse.
+            const double scale = 1 / std::sqrt((rx * rx) / (a * a) + (ry * ry) / (b * b));
+            for (int i = 1; i <= RadiusSamples; ++i) {
+                const double f = scale * i / (RadiusSamples + 1);
+                samples.emplace_back(cx + f * rx, cy + f * ry);
+            }
+        }
+        return samples;
+    }
+
     static double DistanceToRay(double dx, double dy, double rx, double ry)
     {
         const double length = std::sqrt(rx * rx + ry * ry);
@@ -78,6 +112,8 @@ std::string FigureReport::Summary() const
     return "client " + std::to_string(width) + "x" + std::to_string(height) + ": " + std::to_string(checked) +
            " pixels judged, " + std::to_string(magenta) + " magenta; wrong: fill " + std::to_string(wrongFill) +
            ", outside " + std::to_string(wrongOutside) + ", wedge " + std::to_string(wrongWedge) +
+           "; outline missing at " + std::to_string(outlineMissing) + " of " + std::to_string(outlineSamples) +
+           " samples" +
            (firstWrong.empty() ? "" : "; first at" + firstWrong);
 }
 
@@ -252,6 +288,32 @@ FigureReport ReadFigure(HWND hwnd)
                 report.firstWrong += " (" + std::to_string(x) + "," + std::to_string(y) + ")=" + Hex(pixel);
             ++*wrong;
         }
+    }
+
+    // The default pen: a dark pixel near every sample of the ideal outline.
+    // A sample is judged only where all around it lies in the client and on
+    // the screen.
+    if (report.width < OutlineMinimumSize || report.height < OutlineMinimumSize)
+        return report;
+    const auto seen = [&](int x, int y) {
+        return x >= 0 && y >= 0 && x < report.width && y < report.height && origin.x + x >= 0 &&
+               origin.y + y >= 0 && origin.x + x < screenWidth && origin.y + y < screenHeight;
+    };
+    for (const auto& [sx, sy] : ideal.OutlineSamples()) {
+        const int px = static_cast<int>(std::floor(sx)), py = static_cast<int>(std::floor(sy));
+        if (!seen(px - OutlineReach, py - OutlineReach) || !seen(px + OutlineReach, py + OutlineReach))
+            continue;
+        bool dark = false;
+        for (int y = py - OutlineReach; y <= py + OutlineReach && !dark; ++y)
+            for (int x = px - OutlineReach; x <= px + OutlineReach && !dark; ++x)
+                dark = Dark(shot.At(x, y));
+        ++report.outlineSamples;
+        if (dark)
+            continue;
+        if (report.outlineMissing < 3)
+            report.firstWrong += " no outline near (" + std::to_string(px) + "," + std::to_string(py) +
+                                 ")=" + Hex(shot.At(px, py));
+        ++report.outlineMissing;
     }
     return report;
 }

@@ -8,6 +8,9 @@
 
 namespace e2e {
 
+// Below this width or height the outline is not judged: too little of it.
+constexpr int OutlineMinimumSize = 24;
+
 struct FigureReport {
     int width = 0;
     int height = 0;
@@ -16,9 +19,16 @@ struct FigureReport {
     long wrongOutside = 0;  // should be white (outside the ellipse), are not
     long wrongWedge = 0;    // should be white (inside the cut-out wedge), are not
     long magenta = 0;
+    long outlineSamples = 0;  // points along the ideal outline judged
+    long outlineMissing = 0;  // of those, with no dark pixel of the pen near them
     std::string firstWrong;  // where the first few wrong pixels are
 
-    bool Ok() const { return checked > 0 && wrongFill == 0 && wrongOutside == 0 && wrongWedge == 0; }
+    bool Ok() const
+    {
+        const bool outlineJudged = outlineSamples > 0 || width < OutlineMinimumSize || height < OutlineMinimumSize;
+        return checked > 0 && wrongFill == 0 && wrongOutside == 0 && wrongWedge == 0 && outlineJudged &&
+               outlineMissing == 0;
+    }
     std::string Summary() const;
 };
 
