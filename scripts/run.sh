@@ -18,6 +18,7 @@ i686 | x86_64) ;;
 esac
 exe=$root/build/mingw-$arch/ambrelix.exe
 [ -f "$exe" ] || { echo "run: $exe is not built" >&2; exit 2; }
+wine_env_vars
 trap wine_env_stop EXIT
 
 if [ -n "${DISPLAY:-}" ]; then
@@ -31,7 +32,6 @@ if [ -n "${DISPLAY:-}" ]; then
 fi
 
 screen=1024x768
-wine_env_vars
 wine_env_display "$screen"
 wine_env_kept "$root/build/wine-prefix"
 # A virtual desktop draws the window's frame and caption for the screenshot;

@@ -3,6 +3,7 @@
 # user's own: a temporary one for the tests, or one kept between runs.
 #
 #   wine_env_start [WIDTHxHEIGHT]   start Xvfb and boot a temporary prefix with a virtual desktop
+#   wine_env_vars                   begin a session that wine_env_kept and wine_env_display build on
 #   wine_env_kept PREFIX            use PREFIX, booted once and kept; held for this shell alone
 #   wine_env_display [WIDTHxHEIGHT] start Xvfb for the session
 #   wine_run ARGS...                run a Windows program (either word size) in the session
@@ -72,7 +73,6 @@ wine_env_start() {
 # written last) or made by another Wine. One shell at a time uses it: a
 # second waits, and says so.
 wine_env_kept() {
-    wine_env_vars
     export WINEPREFIX=$1
     mkdir -p "$(dirname "$WINEPREFIX")"
     exec {WINE_ENV_LOCK}>"$WINEPREFIX.lock"

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # make run as a user types it in the project root, without a display: each
 # run shows the figure, saves the screenshot and ends with exit code 0; the
-# kept prefix is reused, and prepared again when another Wine made it; and
-# nothing is written to the user's home.
+# kept prefix is reused, and prepared again when another Wine made it; no
+# Xvfb is left behind; and nothing is written to the user's home.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 home=$(mktemp -d)
@@ -14,6 +14,7 @@ failed=0
 while IFS='|' read -r before args prepare; do
     eval "$before"
     rm -f build/ambrelix.png
+    xvfbs=$(pgrep -x Xvfb | sort || true)
     code=0
     # shellcheck disable=SC2086
     log=$(HOME=$home env -u DISPLAY make run $args 2>&1) || code=$?
@@ -25,6 +26,12 @@ while IFS='|' read -r before args prepare; do
         { [ "$prepare" != either ] && [ "$prepare" != "$prepared" ]; }; then
         echo "$log" | tail -n 20
         echo "  FAIL: wanted exit 0, a screenshot, and prepared: $prepare" >&2
+        failed=1
+    fi
+    left=$(comm -13 <(echo "$xvfbs") <(pgrep -x Xvfb | sort || true))
+    if [ -n "$left" ]; then
+        echo "  FAIL: left an Xvfb running: $left" >&2
+        kill $left
         failed=1
     fi
 done <<'TABLE'
