@@ -84,7 +84,9 @@ bool RunStorm(HWND hwnd, std::mt19937& random, int count, Sizes sizes, std::map<
             name = "WM_SYSCOMMAND";
         }
         ++counts[name];
-        if (random() % 2) {
+        // System commands are always sent: one left in the queue would undo
+        // the state set after the storm.
+        if (message == WM_SYSCOMMAND || random() % 2) {
             DWORD_PTR result = 0;
             if (!SendMessageTimeoutW(hwnd, message, wParam, lParam, SMTO_NORMAL, 5000, &result))
                 return CHECK(false, "message " + std::to_string(i) + " (" + name + ") not answered within 5 s");
@@ -104,19 +106,15 @@ void Restore(HWND hwnd)
 }
 
 // A storm's posted messages may still wait in the program's queue, and a late
-// WM_SIZE would undo the size set next. Posted messages are handled in order,
-// so once a minimise posted after them has happened they are done; twice,
-// because one of the storm's own minimise commands may come first.
+// WM_SIZE would undo the size set next. Posted messages are handled in order
+// and the storm posts no system command, so once a minimise posted after them
+// has happened they are done.
 bool WorkedThroughQueue(HWND hwnd, const std::string& when)
 {
-    for (int round = 0; round < 2; ++round) {
-        Restore(hwnd);
-        if (!Post(hwnd, WM_SYSCOMMAND, SC_MINIMIZE) ||
-            !CHECK(WaitFor([&] { return IsIconic(hwnd) != FALSE; }, 60000),
-                   "the program did not work through its queue within 60 s " + when))
-            return false;
-    }
-    return true;
+    Restore(hwnd);
+    return Post(hwnd, WM_SYSCOMMAND, SC_MINIMIZE) &&
+           CHECK(WaitFor([&] { return IsIconic(hwnd) != FALSE; }, 60000),
+                 "the program did not work through its queue within 60 s " + when);
 }
 
 SIZE_T SettleAndMeasure(RunningProgram& program, const std::string& when)
