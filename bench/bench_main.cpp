@@ -150,7 +150,7 @@ int main()
             const double start = Now();
             RunningProgram r(p.exe, Start().WindowClass(p.className));
             if (!r || !WaitFor([&] { return LooksReady(r.Window(), p.pie); }, 30000, 1)) {
-                std::printf("bench: %s did not become ready\n", p.name);
+                std::printf("bench: launch run %d: %s did not show its first paint within 30 s\n", run + 1, p.name);
                 return 1;
             }
             const double ready = Now();
@@ -183,7 +183,7 @@ int main()
                   "client did not become " + std::to_string(size.cx) + "x" + std::to_string(size.cy));
         }
         for (int block = 0; block < RepaintBlocks; ++block) {
-            for (int which = 0; which < 2; ++which) {
+            for (const int which : Order(block)) {
                 HWND hwnd = running[which].Window();
                 Raise(hwnd);
                 Painted(hwnd);
@@ -241,7 +241,7 @@ int main()
     std::ofstream(argv[6], std::ios::binary) << dat;
     LocalFree(argv);
     if (Failures()) {
-        std::printf("bench: %d checks failed; these figures may be wrong\n", Failures());
+        std::printf("bench: %d checks failed (the FAIL lines above name them); these figures may be wrong\n", Failures());
         return 1;
     }
     return 0;
