@@ -4,8 +4,7 @@
 # then ("File has unexpected size ... Mirror sync in progress?"), and
 # apt-get update then exits non-zero although every other list was updated.
 # So update is tried a few times, and if an index still fails, install goes
-# on with the lists that did download: only a failed install stops set-up,
-# and then it names the index that failed. No source is ever turned off.
+# on with the lists that did download. No source is ever turned off.
 #
 #   apt_install [APT-GET INSTALL ARGS...] PACKAGE...
 
@@ -30,14 +29,42 @@ apt_update() {
     echo "setup: these package lists did not download: $apt_failed_indexes; going on with the others" >&2
 }
 
+# Prints only why apt refused, if it did.
+apt_get_install() {
+    local log
+    log=$("${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "$@" 2>&1) ||
+        { grep -E '^ [^ ]|^E:' <<<"$log"; return 1; }
+}
+
 apt_install() {
     apt_update
-    "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$@" >/dev/null && return 0
-    if [ -n "$apt_failed_indexes" ]; then
-        echo "setup: could not install what is needed while this package list failed to download:" \
-             "$apt_failed_indexes (a Debian mirror in the middle of a sync?); try again later" >&2
-    else
+    local log release
+    log=$(apt_get_install "$@") && return 0
+    if [ -z "$apt_failed_indexes" ]; then
+        echo "$log" >&2
         echo "setup: could not install: $*" >&2
+        return 1
     fi
+    # apt keeps a suite's old lists when one of its indexes fails. On a
+    # machine whose lists predate i386, that suite's amd64 list then offers
+    # newer versions than any i386 list, and a Multi-Arch: same library needs
+    # one version on both. The release's own versions have both; -y refuses
+    # any downgrade.
+    release=$(. /etc/os-release && echo "$VERSION_CODENAME")
+    if apt_get_install -t "$release" "$@" >/dev/null; then
+        echo "setup: as $apt_failed_indexes did not download, installed $release's own versions of what was needed;" \
+             "'apt-get upgrade' brings their updates once the mirror is whole" >&2
+        return 0
+    fi
+    echo "$log" >&2
+    echo "setup: could not install what is needed while this package list failed to download:" \
+         "$apt_failed_indexes (a Debian mirror in the middle of a sync?), not even $release's own versions" \
+         "(what is installed may be newer than any list that downloaded); try again later" >&2
     return 1
+}
+
+# Prints the URI of the machine's apt source for SUITE, from apt's own reading
+# of its sources: no mirror's host is written into the project.
+apt_mirror() {
+    apt-get indextargets --format '$(REPO_URI) $(RELEASE)' | awk -v suite="$1" '$2 == suite { print $1; exit }'
 }

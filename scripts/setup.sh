@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
-# Installs what the build and the tests need on Debian 12, and settles once how
+# Installs what the build and the tests need on Debian 12 or 13, and settles once how
 # 32-bit Windows programs run here; does nothing when all is there.
 set -euo pipefail
 source "$(dirname "$0")/wine-env.sh"
-source "$(dirname "$0")/apt-mirror.sh"
 source "$(dirname "$0")/apt-install.sh"
 
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
@@ -21,6 +20,7 @@ if [ ${#need[@]} -gt 0 ]; then
         "${as_root[@]}" dpkg --add-architecture i386
     fi
     apt_install "${need[@]}" || exit 1
+    echo "setup: installed in $SECONDS s" >&2
 fi
 
 # Wine runs 32-bit programs through its 32-bit loader, an i386 Linux program.
@@ -31,33 +31,23 @@ fi
 binfmt=/proc/sys/fs/binfmt_misc
 entry=$binfmt/qemu-i386
 i386_runs() { timeout 120 "$WINE_LOADER_32" --version >/dev/null 2>&1; }
-kernel_runs_i386() {
-    local was_enabled=
-    if [ -e "$entry" ] && grep -qx enabled "$entry"; then
-        was_enabled=1
-        echo 0 | "${as_root[@]}" tee "$entry" >/dev/null
-    fi
-    local rc=0
-    i386_runs || rc=$?
-    [ -z "$was_enabled" ] || echo 1 | "${as_root[@]}" tee "$entry" >/dev/null
-    return $rc
-}
 
-install_backports_qemu() {
-    local codename source_file mirror signed
+# The release's own qemu where it is new enough (Debian 13's), else backports'.
+install_qemu() {
+    local codename mirror candidate
     codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
-    source_file=/etc/apt/sources.list.d/$codename-backports.sources
-    if ! grep -rqs -- "$codename-backports" /etc/apt/sources.list /etc/apt/sources.list.d/; then
-        read -r mirror signed < <(release_mirror "$codename" | head -n 1) || true
-        [ -n "${mirror:-}" ] || fail "no apt source for '$codename' to take the backports mirror from"
+    candidate=$(apt-cache policy qemu-user | sed -n 's/^ *Candidate: //p')
+    if [ -n "$candidate" ] && [ "$candidate" != "(none)" ] && dpkg --compare-versions "$candidate" ge 1:8; then
+        apt_install qemu-user || fail "could not install qemu-user"
+        return
+    fi
+    if [ -z "$(apt_mirror "$codename-backports")" ]; then
+        mirror=$(apt_mirror "$codename")
+        [ -n "$mirror" ] || fail "no apt source for '$codename' to take the backports mirror from"
         echo "setup: adding $codename-backports from the mirror of '$codename'" >&2
-        {
-            echo "Types: deb"
-            echo "URIs: $mirror"
-            echo "Suites: $codename-backports"
-            echo "Components: main"
-            [ -z "${signed:-}" ] || echo "Signed-By: $signed"
-        } | "${as_root[@]}" tee "$source_file" >/dev/null
+        printf 'Types: deb\nURIs: %s\nSuites: %s-backports\nComponents: main\nSigned-By: %s\n' \
+            "$mirror" "$codename" /usr/share/keyrings/debian-archive-keyring.gpg |
+            "${as_root[@]}" tee "/etc/apt/sources.list.d/$codename-backports.sources" >/dev/null
     fi
     echo "setup: installing qemu-user from $codename-backports to run 32-bit code" >&2
     apt_install -t "$codename-backports" qemu-user || fail "could not install qemu-user from $codename-backports"
@@ -83,16 +73,13 @@ register_qemu_i386() {
     fi
 }
 
-if kernel_runs_i386; then
-    # Nothing to emulate: an i386 entry would only put qemu in the kernel's way.
-    if [ -e "$entry" ]; then
-        echo "setup: this kernel runs 32-bit code itself; removing the qemu-i386 entry" >&2
-        echo -1 | "${as_root[@]}" tee "$entry" >/dev/null
-    fi
-else
+# Settled once: where 32-bit code runs already, natively or through the entry
+# an earlier set-up registered, nothing is changed and no kernel-wide entry is
+# switched, so tests running meanwhile are never disturbed.
+if ! i386_runs; then
     qemu=$(dpkg-query -W -f='${Version}' qemu-user 2>/dev/null || true)
     if [ -z "$qemu" ] || dpkg --compare-versions "$qemu" lt 1:8; then
-        install_backports_qemu
+        install_qemu
     fi
     register_qemu_i386
     i386_runs || fail "32-bit programs cannot run here: the kernel runs no 32-bit code, and $WINE_LOADER_32 does not start through $(command -v qemu-i386) either"
