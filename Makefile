@@ -1,7 +1,7 @@
-# The front door: `make run` and `make test` set up a fresh Debian 12, build, then run.
+# The front door: `make run` and `make test` set up a fresh Debian 12 or 13, build, then run.
 PRESETS := host host-asan mingw-i686 mingw-x86_64
 
-.PHONY: all setup build run test test-debian13 lint bench package clean
+.PHONY: all setup build run test test-fresh lint bench package clean
 
 all: build
 
@@ -35,6 +35,7 @@ package: build
 clean:
 	rm -rf build
 
-# make test again, from a clean clone of HEAD, inside a Debian 13 root (root or sudo).
-test-debian13:
-	@scripts/test-debian13.sh
+# The two commands from a clean clone of HEAD in fresh Debian 12 and 13 roots
+# (root or sudo); RELEASES=trixie for one.
+test-fresh:
+	@.ci/fresh-root $(RELEASES)
