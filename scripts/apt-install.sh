@@ -27,6 +27,8 @@ apt_update() {
         sleep "$APT_RETRY_PAUSE"
     done
     echo "setup: these package lists did not download: $apt_failed_indexes; going on with the others" >&2
+    # One wait for the mirror is enough in one set-up.
+    APT_TRIES=1
 }
 
 # Prints only why apt refused, if it did.
