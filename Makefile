@@ -23,7 +23,7 @@ lint: setup
 	@scripts/lint.sh
 
 test: build lint
-	@scripts/test.sh $(PRESETS)
+	@scripts/test.sh build/all-tests $(PRESETS)
 
 bench: build
 	@scripts/bench.sh

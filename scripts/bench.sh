@@ -7,7 +7,6 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/wine-env.sh"
 
-trap wine_env_stop EXIT
 wine_env_start 4000x2300
 "$WINESERVER" -p </dev/null >/dev/null 2>&1
 
@@ -15,10 +14,11 @@ for arch in i686 x86_64; do
     build=$root/build/mingw-$arch
     echo "bench: $(date -u +%Y-%m-%d), $(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: //'), $(nproc) cores," \
          "$(. /etc/os-release && echo "$PRETTY_NAME"), $(wine_run --version), $arch"
+    # In the background, so that a signal ends this script at once.
     wine_run "$build/bench/ambrelix_bench.exe" "Z:$build/ambrelix.exe" "Z:$build/bench/ambrelix_floor.exe" \
         "Z:$root/build/mingw-i686/ambrelix.exe" "Z:$root/build/mingw-x86_64/ambrelix.exe" \
-        "Z:$root/build/bench-$arch.json" "Z:$root/build/bench-repaint-$arch.dat" ||
-        { echo "bench: $arch: a check failed (see above), so its figures cannot be trusted" >&2; exit 1; }
+        "Z:$root/build/bench-$arch.json" "Z:$root/build/bench-repaint-$arch.dat" &
+    wait $! || { echo "bench: $arch: a check failed (see above), so its figures cannot be trusted" >&2; exit 1; }
 
     gnuplot <<PLOT
 set terminal pngcairo size 800,500 noenhanced

@@ -18,22 +18,24 @@ i686 | x86_64) ;;
 esac
 exe=$root/build/mingw-$arch/ambrelix.exe
 [ -f "$exe" ] || { echo "run: $exe is not built" >&2; exit 2; }
+# Where the kept prefix and the screenshot go; a test gives a folder of its own.
+out=${AMBRELIX_RUN_DIR:-$root/build}
+prefix=$out/wine-prefix
 wine_env_vars
-trap wine_env_stop EXIT
 
+# Long waits run in the background: a signal then ends this script at once.
 if [ -n "${DISPLAY:-}" ]; then
-    wine_env_kept "$root/build/wine-prefix"
-    set +e
-    wine_run "$exe"
-    code=$?
-    set -e
+    wine_env_kept "$prefix"
+    wine_run "$exe" &
+    code=0
+    wait $! || code=$?
     echo "run: ambrelix exited with code $code"
     exit "$code"
 fi
 
 screen=1024x768
 wine_env_display "$screen"
-wine_env_kept "$root/build/wine-prefix"
+wine_env_kept "$prefix"
 # A virtual desktop draws the window's frame and caption for the screenshot;
 # the program joins the one that explorer opens here.
 wine_run explorer "/desktop=Default,$screen" </dev/null >/dev/null 2>&1 &
@@ -46,7 +48,7 @@ wait_for_window() {
     echo "$found"
 }
 [ -n "$(wait_for_window 'Wine desktop$')" ] || { echo "run: Wine's desktop did not open" >&2; exit 1; }
-shot=$root/build/ambrelix.png
+shot=$out/ambrelix.png
 wine_run "$exe" &
 pid=$!
 
@@ -65,7 +67,7 @@ while [ $SECONDS -lt $deadline ]; do
 done
 [ "${magenta:-0}" -ge 30 ] || { echo "run: the figure did not appear (magenta ${magenta}%)" >&2; exit 1; }
 echo "run: window $(xdotool getwindowgeometry "$win" | sed -n 's/.*Geometry: //p'), ${magenta}% magenta;" \
-     "screenshot saved to ${shot#"$root"/}"
+     "screenshot saved to ${shot#"$PWD"/}"
 
 # Without /f, taskkill asks the program's windows to close (WM_CLOSE).
 wine_run taskkill /im ambrelix.exe >/dev/null 2>&1 || true

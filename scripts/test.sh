@@ -1,13 +1,22 @@
 #!/usr/bin/env bash
-# Runs every named preset's tests as one CTest run, so the last lines are one
-# summary over all of them.
+# Runs every named preset's tests as one CTest run from OUT_DIR, so the last
+# lines are one summary over all of them.
+#   test.sh OUT_DIR PRESET... [-- CTEST_ARGS...]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-all=$root/build/all-tests
+all=$1
+shift
 mkdir -p "$all"
-{
-    echo "# Every preset's tests in one run."
-    for preset in "$@"; do echo "subdirs(\"$root/build/$preset\")"; done
-} >"$all/CTestTestfile.cmake"
+echo "# Every preset's tests in one run." >"$all/CTestTestfile.cmake"
+while [ $# -gt 0 ] && [ "$1" != -- ]; do
+    echo "subdirs(\"$root/build/$1\")" >>"$all/CTestTestfile.cmake"
+    shift
+done
 cd "$all"
-exec ctest --output-on-failure --no-tests=error
+# In the background, so that a signal reaches this script at once. There
+# CTest ignores SIGINT: this script ends it, and reports the interruption.
+ctest --output-on-failure --no-tests=error "${@:2}" &
+ctest=$!
+trap 'kill "$ctest" 2>/dev/null; exit 130' INT
+trap 'kill "$ctest" 2>/dev/null; exit 143' TERM
+wait "$ctest"

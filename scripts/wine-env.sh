@@ -1,43 +1,124 @@
 # Sourced by every script that runs Windows programs. Names Wine once, and
-# gives a session a private X display and a private Wine prefix, never the
-# user's own: a temporary one for the tests, or one kept between runs.
+# gives a run a session: a private X display and a private Wine prefix, never
+# the user's own (a temporary one for the tests, or one kept between runs).
 #
-#   wine_env_start [WIDTHxHEIGHT]   start Xvfb and boot a temporary prefix with a virtual desktop
-#   wine_env_vars                   begin a session that wine_env_kept and wine_env_display build on
+# A session belongs to one process, its owner, and ends with it however the
+# owner ends: on exit or Ctrl-C through the owner's own EXIT trap; on any other
+# death (kill -9, CTest stopped before its clean-up fixture) through a guard
+# that watches the owner from outside the run's process group. Should the
+# guard die too, the next session to begin ends what is left and says so.
+#
+#   wine_env_vars [OWNER]           begin a session owned by OWNER (default: this shell)
+#   wine_env_start [WIDTHxHEIGHT]   ... with Xvfb and a temporary prefix showing the virtual desktop
 #   wine_env_kept PREFIX            use PREFIX, booted once and kept; held for this shell alone
 #   wine_env_display [WIDTHxHEIGHT] start Xvfb for the session
+#   wine_env_desktop WIDTHxHEIGHT   the virtual desktop every run shows: size and full-window drags
 #   wine_run ARGS...                run a Windows program (either word size) in the session
 #   wine_env_save FILE              write what a later command needs to join the session
-#   wine_env_stop                   end every Wine process and Xvfb; delete a temporary prefix
+#   wine_env_stop                   end the session now
 
 WINE_DIR=/usr/lib/wine
 # The 64-bit loader starts 32-bit programs through the 32-bit one, an i386 program.
 export WINELOADER=$WINE_DIR/wine64 WINESERVER=$WINE_DIR/wineserver
 WINE_LOADER_32=$WINE_DIR/wine
 WINE_FONT_DIR=/usr/share/wine/fonts
+WINE_ENV_LIB=${BASH_SOURCE[0]}
+# How long clean-up waits for a process to end on SIGTERM before SIGKILL.
+WINE_ENV_GRACE=5
 
 # Wine's processes outlive a run; they must not hold its lock.
 wine_run() {
     if [ -n "${WINE_ENV_LOCK:-}" ]; then "$WINELOADER" "$@" {WINE_ENV_LOCK}>&-; else "$WINELOADER" "$@"; fi
 }
 
+# A process is named by its pid and start time, so a reused pid is not taken for it.
+wine_env_id() { [ -r "/proc/$1/stat" ] && echo "$1 $(sed 's/.*) //' "/proc/$1/stat" | cut -d' ' -f20)"; }
+wine_env_alive() { [ -n "$1" ] && [ "$(wine_env_id "${1%% *}")" = "$1" ]; }
+
+# Ends a process: SIGTERM, then SIGKILL after the grace time.
+wine_env_kill() {
+    local i
+    wine_env_alive "$1" || return 0
+    kill "${1%% *}" 2>/dev/null || true
+    for ((i = 0; i < WINE_ENV_GRACE * 10; i++)); do wine_env_alive "$1" || return 0; sleep 0.1; done
+    kill -9 "${1%% *}" 2>/dev/null || true
+}
+
+# Ends every process of the session in DIR and deletes it, a temporary prefix
+# with it. Another's session (FOREIGN) leaves a kept prefix's server alone
+# while a live run holds that prefix.
+wine_env_end() {
+    local dir=$1 foreign=${2:-} prefix xvfb display server
+    prefix=$(cat "$dir/prefix" 2>/dev/null) || true
+    xvfb=$(cat "$dir/xvfb" 2>/dev/null) || true
+    display=$(cat "$dir/display" 2>/dev/null) || true
+    if [ -n "$foreign" ] && [ -f "$prefix.lock" ] && ! flock -n "$prefix.lock" true; then
+        prefix=
+    fi
+    if [ -n "$prefix" ] && [ -d "$prefix" ]; then
+        export WINEPREFIX=$prefix
+        "$WINESERVER" -k 2>/dev/null || true
+        timeout "$WINE_ENV_GRACE" "$WINESERVER" -w 2>/dev/null || "$WINESERVER" -k9 2>/dev/null || true
+        # The server's socket folder, named by the prefix's device and inode.
+        server=server-$(stat -c %D "$prefix")-$(printf %x "$(stat -c %i "$prefix")")
+        rm -rf "${TMPDIR:-/tmp}"/wine-*/"$server" "/tmp/.wine-$(id -u)/$server"
+        rmdir "${TMPDIR:-/tmp}"/wine-* 2>/dev/null || true
+    fi
+    wine_env_kill "$xvfb"
+    # An Xvfb killed outright leaves its lock and socket.
+    if [ -n "$display" ] && [ "$(tr -d ' \n' 2>/dev/null <"/tmp/.X$display-lock")" = "${xvfb%% *}" ]; then
+        rm -f "/tmp/.X$display-lock" "/tmp/.X11-unix/X$display"
+    fi
+    rm -f "$(cat "$dir/saved" 2>/dev/null)"
+    rm -rf "$dir"
+}
+
+wine_env_guard() {
+    local dir=$1 owner
+    owner=$(cat "$dir/owner")
+    while [ -d "$dir" ] && wine_env_alive "$owner"; do sleep 0.5; done
+    [ ! -d "$dir" ] || wine_env_end "$dir" foreign
+}
+
+# Sessions whose owner and guard are both gone.
+wine_env_sweep() {
+    local dir left
+    for dir in "${TMPDIR:-/tmp}"/ambrelix-wine.*; do
+        [ -s "$dir/owner" ] || continue
+        ! wine_env_alive "$(cat "$dir/owner")" && ! wine_env_alive "$(cat "$dir/guard" 2>/dev/null)" || continue
+        left=$(du -sh "$dir" 2>/dev/null | cut -f1)
+        wine_env_end "$dir" foreign
+        echo "wine-env: ended what a stopped run left: $dir ($left)" >&2
+    done
+}
+
 wine_env_vars() {
+    local owner=${1:-$BASHPID}
     export WINEDEBUG=${WINEDEBUG:--all}
     export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+    wine_env_sweep
     WINE_ENV_DIR=$(mktemp -d "${TMPDIR:-/tmp}/ambrelix-wine.XXXXXX")
-    WINE_ENV_XVFB_PID=
+    wine_env_id "$owner" >"$WINE_ENV_DIR/owner"
+    setsid -f "$BASH" -c 'source "$1"; echo "$(wine_env_id $BASHPID)" >"$2/guard"; wine_env_guard "$2"' \
+        guard "$WINE_ENV_LIB" "$WINE_ENV_DIR" </dev/null >/dev/null 2>&1
+    if [ -z "${1:-}" ]; then
+        trap wine_env_stop EXIT
+        trap 'exit 130' INT
+        trap 'exit 143' TERM
+    fi
 }
 
 wine_env_display() {
     local screen=${1:-1280x1024} fifo=$WINE_ENV_DIR/displayfd number
     mkfifo "$fifo"
     Xvfb -displayfd 3 -screen 0 "${screen}x24" -nolisten tcp -noreset 3>"$fifo" >"$WINE_ENV_DIR/xvfb.log" 2>&1 &
-    WINE_ENV_XVFB_PID=$!
+    wine_env_id $! >"$WINE_ENV_DIR/xvfb"
     if ! read -r -t 20 number <"$fifo"; then
         echo "wine-env: Xvfb did not start" >&2
         cat "$WINE_ENV_DIR/xvfb.log" >&2
         return 1
     fi
+    echo "$number" >"$WINE_ENV_DIR/display"
     export DISPLAY=:$number
 }
 
@@ -53,18 +134,26 @@ wine_env_boot() {
     "$WINESERVER" -w
 }
 
+wine_env_use() {
+    export WINEPREFIX=$1
+    echo "$WINEPREFIX" >"$WINE_ENV_DIR/prefix"
+}
+
 wine_env_start() {
     local screen=${1:-1280x1024}
-    wine_env_vars
-    export WINEPREFIX=$WINE_ENV_DIR/prefix
+    wine_env_vars "${2:-}"
+    wine_env_use "$WINE_ENV_DIR/prefix.d"
     wine_env_display "$screen" || return 1
     wine_env_boot || return 1
-    # A virtual desktop gives every window a Windows frame and caption, and a
-    # screen that stays put whatever the X server does.
+    wine_env_desktop "$screen"
+}
+
+# A virtual desktop gives every window a Windows frame and caption, and a
+# screen that stays put whatever the X server does. Windows shows a window's
+# contents while it is dragged; Wine's default is an outline only.
+wine_env_desktop() {
     wine_run reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
-    wine_run reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d "$screen" /f >/dev/null 2>&1
-    # Windows shows a window's contents while it is dragged; Wine's default
-    # is an outline only.
+    wine_run reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d "$1" /f >/dev/null 2>&1
     wine_run reg add 'HKCU\Control Panel\Desktop' /v DragFullWindows /d 1 /f >/dev/null 2>&1
     "$WINESERVER" -w
 }
@@ -73,13 +162,13 @@ wine_env_start() {
 # written last) or made by another Wine. One shell at a time uses it: a
 # second waits, and says so.
 wine_env_kept() {
-    export WINEPREFIX=$1
-    mkdir -p "$(dirname "$WINEPREFIX")"
-    exec {WINE_ENV_LOCK}>"$WINEPREFIX.lock"
+    mkdir -p "$(dirname "$1")"
+    exec {WINE_ENV_LOCK}>"$1.lock"
     if ! flock -n "$WINE_ENV_LOCK"; then
-        echo "wine-env: another run is using $WINEPREFIX; waiting until it ends" >&2
+        echo "wine-env: another run is using $1; waiting until it ends" >&2
         flock "$WINE_ENV_LOCK"
     fi
+    wine_env_use "$1"
     local mark=$WINEPREFIX/.made-by version
     version=$(wine_run --version)
     [ "$(cat "$mark" 2>/dev/null)" != "$version" ] || return 0
@@ -90,22 +179,12 @@ wine_env_kept() {
 }
 
 wine_env_save() {
-    {
-        printf 'export DISPLAY=%q WINEPREFIX=%q WINEDEBUG=%q WINEDLLOVERRIDES=%q\n' \
-            "$DISPLAY" "$WINEPREFIX" "$WINEDEBUG" "$WINEDLLOVERRIDES"
-        printf 'WINE_ENV_DIR=%q WINE_ENV_XVFB_PID=%q\n' "$WINE_ENV_DIR" "$WINE_ENV_XVFB_PID"
-    } >"$1"
+    echo "$1" >"$WINE_ENV_DIR/saved"
+    printf 'export DISPLAY=%q WINEPREFIX=%q WINEDEBUG=%q WINEDLLOVERRIDES=%q\nWINE_ENV_DIR=%q\n' \
+        "$DISPLAY" "$WINEPREFIX" "$WINEDEBUG" "$WINEDLLOVERRIDES" "$WINE_ENV_DIR" >"$1"
 }
 
 wine_env_stop() {
-    if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ]; then
-        "$WINESERVER" -k 2>/dev/null || true
-        "$WINESERVER" -w 2>/dev/null || true
-    fi
-    if [ -n "${WINE_ENV_XVFB_PID:-}" ]; then
-        kill "$WINE_ENV_XVFB_PID" 2>/dev/null || true
-        wait "$WINE_ENV_XVFB_PID" 2>/dev/null || true
-    fi
-    [ -z "${WINE_ENV_DIR:-}" ] || rm -rf "$WINE_ENV_DIR"
+    [ -z "${WINE_ENV_DIR:-}" ] || wine_env_end "$WINE_ENV_DIR"
     WINE_ENV_DIR=
 }

@@ -3,7 +3,7 @@
 # Wine session that wine-fixture.sh started.
 set -euo pipefail
 source "$(dirname "$0")/wine-env.sh"
-session=$1
+session=${AMBRELIX_WINE_SESSION:-$1}
 shift
 if [ ! -f "$session" ]; then
     echo "wine-exec: no Wine session ($session); run the whole preset so its fixture starts one" >&2

@@ -4,12 +4,14 @@
 #   wine-fixture.sh start|stop SESSION_FILE
 set -euo pipefail
 source "$(dirname "$0")/wine-env.sh"
-action=$1 session=$2
+# A test of this plumbing may name a session of its own.
+action=$1 session=${AMBRELIX_WINE_SESSION:-$2}
 
 case $action in
 start)
-    # Large enough for a 1600x1000 client with its frame.
-    wine_env_start 1920x1200
+    # Large enough for a 1600x1000 client with its frame; owned by CTest, so
+    # that it ends with CTest even when CTest is stopped before "stop".
+    wine_env_start 1920x1200 "$PPID"
     # One server for the whole run. Its first program starts the desktop and
     # the services, which outlive it: start them here, away from CTest's
     # output pipes, or CTest would wait for them to close.
