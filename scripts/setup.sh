@@ -38,6 +38,7 @@ install_qemu() {
     codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
     candidate=$(apt-cache policy qemu-user | sed -n 's/^ *Candidate: //p')
     if [ -n "$candidate" ] && [ "$candidate" != "(none)" ] && dpkg --compare-versions "$candidate" ge 1:8; then
+        echo "setup: installing qemu-user to run 32-bit code" >&2
         apt_install qemu-user || fail "could not install qemu-user"
         return
     fi
