@@ -47,7 +47,7 @@ void WithActiveProgram(const Args& args)
 template <void (*run)(const Args&)>
 void Maximising(const Args& args)
 {
-    MeasureMaximisedShift();
+    MaximisedShift();
     run(args);
 }
 

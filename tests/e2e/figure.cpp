@@ -17,6 +17,9 @@ constexpr double Margin = 4.0;
 // How far from the ideal outline the pen's line may lie.
 constexpr int OutlineReach = 3;
 
+// Below this width or height the outline is not judged: too little of it.
+constexpr int OutlineMinimumSize = 24;
+
 constexpr DWORD White = 0x00FFFFFF;
 constexpr DWORD Magenta = 0x00FF00FF;  // as a 32-bit BGRX pixel
 
@@ -119,6 +122,15 @@ std::string FigureReport::Summary() const
 
 namespace {
 
+// The part of a width x height area at (left, top) that lies on the screen,
+// in the area's own coordinates. What lies past the screen's edge nobody sees.
+RECT OnScreen(int left, int top, int width, int height)
+{
+    return RECT{std::max(-left, 0), std::max(-top, 0),
+                std::min(width, GetSystemMetrics(SM_CXSCREEN) - left),
+                std::min(height, GetSystemMetrics(SM_CYSCREEN) - top)};
+}
+
 // A 32-bit top-down DIB section with its own memory DC.
 class Canvas {
 public:
@@ -147,20 +159,20 @@ public:
     Canvas& operator=(const Canvas&) = delete;
 
     HDC Dc() const { return dc_; }
-    // Copies the screen's pixels from (left, top) onto the canvas; what lies
-    // past the screen's edge is left as it was (Wine copies nothing at all
-    // when the source reaches past it).
-    void Grab(int left, int top)
+    // Copies the screen's pixels from (left, top) onto the canvas, only what
+    // lies on the screen (Wine copies nothing at all when the source reaches
+    // past it); returns that part.
+    RECT Grab(int left, int top)
     {
-        const int x0 = std::max(left, 0), y0 = std::max(top, 0);
-        const int x1 = std::min(left + width_, GetSystemMetrics(SM_CXSCREEN));
-        const int y1 = std::min(top + height_, GetSystemMetrics(SM_CYSCREEN));
-        if (x1 <= x0 || y1 <= y0)
-            return;
+        const RECT seen = OnScreen(left, top, width_, height_);
+        if (seen.right <= seen.left || seen.bottom <= seen.top)
+            return seen;
         HDC screen = GetDC(nullptr);
-        BitBlt(dc_, x0 - left, y0 - top, x1 - x0, y1 - y0, screen, x0, y0, SRCCOPY);
+        BitBlt(dc_, seen.left, seen.top, seen.right - seen.left, seen.bottom - seen.top, screen, left + seen.left,
+               top + seen.top, SRCCOPY);
         ReleaseDC(nullptr, screen);
         GdiFlush();
+        return seen;
     }
     void Fill(DWORD colour)
     {
@@ -181,38 +193,43 @@ private:
 constexpr DWORD ProbeColour = 0x00123412;  // the same as COLORREF and as a BGRX pixel
 constexpr int ProbeReach = 16;  // how far from where it belongs the probe's client is looked for
 
-// How far from ClientToScreen this platform shows a maximised window's
-// client area. Windows and Wine 8 show it where it belongs; Wine 10 shows a
-// window that reaches past the screen's top-left edge shifted, as if it
-// began at the edge.
-POINT maximisedShift{0, 0};
-
-// Where the client area's pixels show on the screen.
-POINT ShownClientOrigin(HWND hwnd)
-{
-    POINT origin{0, 0};
-    ClientToScreen(hwnd, &origin);
-    if (IsZoomed(hwnd)) {
-        origin.x += maximisedShift.x;
-        origin.y += maximisedShift.y;
+// A window class of the driver's own, with its brush, for as long as it lives.
+class ProbeClass {
+public:
+    ProbeClass()
+    {
+        wc_.lpfnWndProc = DefWindowProcW;
+        wc_.hInstance = GetModuleHandleW(nullptr);
+        wc_.hbrBackground = CreateSolidBrush(ProbeColour);
+        wc_.lpszClassName = L"AmbrelixDriverProbe";
+        RegisterClassW(&wc_);
     }
-    return origin;
-}
+    ~ProbeClass()
+    {
+        UnregisterClassW(wc_.lpszClassName, wc_.hInstance);
+        DeleteObject(wc_.hbrBackground);
+    }
+    ProbeClass(const ProbeClass&) = delete;
+    ProbeClass& operator=(const ProbeClass&) = delete;
+    const WNDCLASSW& Get() const { return wc_; }
 
-}  // namespace
+private:
+    WNDCLASSW wc_{};
+};
 
-void MeasureMaximisedShift()
+// How far from ClientToScreen this platform shows a maximised window's
+// client area: Windows and Wine 8 show it where it belongs; Wine 10 shows a
+// window that reaches past the screen's top-left edge shifted, as if it
+// began at the edge. Learnt with a maximised window of the driver's own.
+POINT MeasureMaximisedShift()
 {
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = DefWindowProcW;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.hbrBackground = CreateSolidBrush(ProbeColour);
-    wc.lpszClassName = L"AmbrelixDriverProbe";
-    RegisterClassW(&wc);
+    const ProbeClass probeClass;
+    const WNDCLASSW& wc = probeClass.Get();
     HWND probe = CreateWindowExW(0, wc.lpszClassName, L"probe", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
                                  CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, wc.hInstance, nullptr);
+    POINT shift{0, 0};
     if (!CHECK(probe != nullptr, "cannot create a window to learn where a maximised one shows"))
-        return;
+        return shift;
     ShowWindow(probe, SW_SHOWMAXIMIZED);
     UpdateWindow(probe);
     POINT expected{0, 0};
@@ -232,19 +249,94 @@ void MeasureMaximisedShift()
             for (int y = 0; y < size; ++y)
                 for (int x = 0; x < size; ++x)
                     if (area.At(x, y) == ProbeColour) {
-                        maximisedShift = {left + x - expected.x, top + y - expected.y};
+                        shift = {left + x - expected.x, top + y - expected.y};
                         return true;
                     }
             return false;
         },
         FigureTimeoutMs);
     DestroyWindow(probe);
-    UnregisterClassW(wc.lpszClassName, wc.hInstance);
-    DeleteObject(wc.hbrBackground);
     CHECK(found, "a maximised window of our own did not show near its client position");
-    if (maximisedShift.x != 0 || maximisedShift.y != 0)
-        Note("this platform shows a maximised window's client shifted by " + std::to_string(maximisedShift.x) + "," +
-             std::to_string(maximisedShift.y) + " from where ClientToScreen puts it");
+    if (shift.x != 0 || shift.y != 0)
+        Note("this platform shows a maximised window's client shifted by " + std::to_string(shift.x) + "," +
+             std::to_string(shift.y) + " from where ClientToScreen puts it");
+    return shift;
+}
+
+// The client area's pixels where they show on the screen.
+struct Shot {
+    Canvas canvas;
+    RECT seen;  // what of the client lies on the screen
+
+    Shot(HWND hwnd, int width, int height) : canvas(width, height)
+    {
+        POINT origin{0, 0};
+        ClientToScreen(hwnd, &origin);
+        if (IsZoomed(hwnd)) {
+            const POINT shift = MaximisedShift();
+            origin.x += shift.x;
+            origin.y += shift.y;
+        }
+        seen = canvas.Grab(origin.x, origin.y);
+    }
+    bool Seen(int x, int y) const { return x >= seen.left && y >= seen.top && x < seen.right && y < seen.bottom; }
+};
+
+// Every pixel clear of the outline and the radial edges: magenta inside the
+// figure, white outside it and in the wedge.
+void JudgeFill(const Shot& shot, const Ideal& ideal, FigureReport& report)
+{
+    for (int y = shot.seen.top; y < shot.seen.bottom; ++y) {
+        for (int x = shot.seen.left; x < shot.seen.right; ++x) {
+            const DWORD pixel = shot.canvas.At(x, y);
+            report.magenta += pixel == Magenta;
+            Zone zone;
+            if (!ideal.Sure(x + 0.5, y + 0.5, &zone))
+                continue;
+            ++report.checked;
+            if (pixel == (zone == Zone::Fill ? Magenta : White))
+                continue;
+            long& wrong = zone == Zone::Fill    ? report.wrongFill
+                          : zone == Zone::Wedge ? report.wrongWedge
+                                                : report.wrongOutside;
+            if (report.wrongFill + report.wrongOutside + report.wrongWedge < 5)
+                report.firstWrong += " (" + std::to_string(x) + "," + std::to_string(y) + ")=" + Hex(pixel);
+            ++wrong;
+        }
+    }
+}
+
+// The default pen: a dark pixel near every sample of the ideal outline that
+// lies, with all around it, on the screen. Too small a figure is not judged.
+void JudgeOutline(const Shot& shot, const Ideal& ideal, FigureReport& report)
+{
+    report.outlineJudged = report.width >= OutlineMinimumSize && report.height >= OutlineMinimumSize;
+    if (!report.outlineJudged)
+        return;
+    for (const auto& [sx, sy] : ideal.OutlineSamples()) {
+        const int px = static_cast<int>(std::floor(sx)), py = static_cast<int>(std::floor(sy));
+        if (!shot.Seen(px - OutlineReach, py - OutlineReach) || !shot.Seen(px + OutlineReach, py + OutlineReach))
+            continue;
+        bool dark = false;
+        for (int y = py - OutlineReach; y <= py + OutlineReach && !dark; ++y)
+            for (int x = px - OutlineReach; x <= px + OutlineReach && !dark; ++x)
+                dark = Dark(shot.canvas.At(x, y));
+        ++report.outlineSamples;
+        if (dark)
+            continue;
+        if (report.outlineMissing < 3)
+            report.firstWrong += " no outline near (" + std::to_string(px) + "," + std::to_string(py) + ")=" +
+                                 Hex(shot.canvas.At(px, py));
+        ++report.outlineMissing;
+    }
+}
+
+}  // namespace
+
+POINT MaximisedShift()
+{
+    static const POINT shift = MeasureMaximisedShift();
+    return shift;
 }
 
 FigureReport ReadFigure(HWND hwnd)
@@ -256,68 +348,12 @@ FigureReport ReadFigure(HWND hwnd)
     report.height = client.bottom;
     if (report.width <= 0 || report.height <= 0)
         return report;
-    const POINT origin = ShownClientOrigin(hwnd);
-
-    Canvas shot(report.width, report.height);
-    shot.Grab(origin.x, origin.y);
-
-    // What lies past the screen's edge nobody sees.
-    const int screenWidth = GetSystemMetrics(SM_CXSCREEN), screenHeight = GetSystemMetrics(SM_CYSCREEN);
+    const Shot shot(hwnd, report.width, report.height);
     const Ideal ideal(report.width, report.height);
-    for (int y = 0; y < report.height; ++y) {
-        for (int x = 0; x < report.width; ++x) {
-            if (origin.x + x < 0 || origin.y + y < 0 || origin.x + x >= screenWidth || origin.y + y >= screenHeight)
-                continue;
-            const DWORD pixel = shot.At(x, y);
-            if (pixel == Magenta)
-                ++report.magenta;
-            Zone zone;
-            if (!ideal.Sure(x + 0.5, y + 0.5, &zone))
-                continue;
-            ++report.checked;
-            long* wrong = nullptr;
-            if (zone == Zone::Fill && pixel != Magenta)
-                wrong = &report.wrongFill;
-            else if (zone == Zone::Outside && pixel != White)
-                wrong = &report.wrongOutside;
-            else if (zone == Zone::Wedge && pixel != White)
-                wrong = &report.wrongWedge;
-            if (!wrong)
-                continue;
-            if (report.wrongFill + report.wrongOutside + report.wrongWedge < 5)
-                report.firstWrong += " (" + std::to_string(x) + "," + std::to_string(y) + ")=" + Hex(pixel);
-            ++*wrong;
-        }
-    }
-
-    // The default pen: a dark pixel near every sample of the ideal outline.
-    // A sample is judged only where all around it lies in the client and on
-    // the screen.
-    if (report.width < OutlineMinimumSize || report.height < OutlineMinimumSize)
-        return report;
-    const auto seen = [&](int x, int y) {
-        return x >= 0 && y >= 0 && x < report.width && y < report.height && origin.x + x >= 0 &&
-               origin.y + y >= 0 && origin.x + x < screenWidth && origin.y + y < screenHeight;
-    };
-    for (const auto& [sx, sy] : ideal.OutlineSamples()) {
-        const int px = static_cast<int>(std::floor(sx)), py = static_cast<int>(std::floor(sy));
-        if (!seen(px - OutlineReach, py - OutlineReach) || !seen(px + OutlineReach, py + OutlineReach))
-            continue;
-        bool dark = false;
-        for (int y = py - OutlineReach; y <= py + OutlineReach && !dark; ++y)
-            for (int x = px - OutlineReach; x <= px + OutlineReach && !dark; ++x)
-                dark = Dark(shot.At(x, y));
-        ++report.outlineSamples;
-        if (dark)
-            continue;
-        if (report.outlineMissing < 3)
-            report.firstWrong += " no outline near (" + std::to_string(px) + "," + std::to_string(py) +
-                                 ")=" + Hex(shot.At(px, py));
-        ++report.outlineMissing;
-    }
+    JudgeFill(shot, ideal, report);
+    JudgeOutline(shot, ideal, report);
     return report;
 }
-
 
 long IconPixelsDiffering(HWND where, HICON icon, long* opaque)
 {

@@ -8,9 +8,6 @@
 
 namespace e2e {
 
-// Below this width or height the outline is not judged: too little of it.
-constexpr int OutlineMinimumSize = 24;
-
 struct FigureReport {
     int width = 0;
     int height = 0;
@@ -19,23 +16,24 @@ struct FigureReport {
     long wrongOutside = 0;  // should be white (outside the ellipse), are not
     long wrongWedge = 0;    // should be white (inside the cut-out wedge), are not
     long magenta = 0;
-    long outlineSamples = 0;  // points along the ideal outline judged
+    bool outlineJudged = false;  // not below a minimum size: too little outline there
+    long outlineSamples = 0;     // points along the ideal outline judged
     long outlineMissing = 0;  // of those, with no dark pixel of the pen near them
     std::string firstWrong;  // where the first few wrong pixels are
 
     bool Ok() const
     {
-        const bool outlineJudged = outlineSamples > 0 || width < OutlineMinimumSize || height < OutlineMinimumSize;
-        return checked > 0 && wrongFill == 0 && wrongOutside == 0 && wrongWedge == 0 && outlineJudged &&
-               outlineMissing == 0;
+        return checked > 0 && wrongFill == 0 && wrongOutside == 0 && wrongWedge == 0 &&
+               (outlineSamples > 0 || !outlineJudged) && outlineMissing == 0;
     }
     std::string Summary() const;
 };
 
-// Learns where this platform shows a maximised window's client area, so that
-// the figure of a maximised window is read where a user sees it. Call it
-// while no other window covers the screen's top-left corner.
-void MeasureMaximisedShift();
+// Where this platform shows a maximised window's client area, from
+// ClientToScreen's point, so that a maximised figure is read where a user
+// sees it. Learnt once, on first use, with a window of the driver's own:
+// call it first while no other window covers the screen's top-left corner.
+POINT MaximisedShift();
 
 // One reading of the screen.
 FigureReport ReadFigure(HWND hwnd);
