@@ -1,4 +1,5 @@
-# The front door: `make run` and `make test` set up a fresh Debian 12 or 13, build, then run.
+# The front door: `make run` and `make test` set up a fresh machine of a
+# supported Debian release (scripts/lib/common.sh), build, then run.
 PRESETS := host host-asan mingw-i686 mingw-x86_64
 
 .PHONY: all setup build run test test-fresh lint bench package clean
@@ -35,7 +36,7 @@ package: build
 clean:
 	rm -rf build
 
-# The two commands from a clean clone of HEAD in fresh Debian 12 and 13 roots
-# (root or sudo); RELEASES=trixie for one.
+# The two commands from a clean clone of HEAD in a fresh root of every
+# supported release (root or sudo); RELEASES=trixie for one.
 test-fresh:
 	@.ci/fresh-root $(RELEASES)

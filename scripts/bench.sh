@@ -5,7 +5,7 @@
 # time against client pixels).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-source "$root/scripts/wine-env.sh"
+source "$root/scripts/lib/wine-env.sh"
 
 wine_env_start 4000x2300
 "$WINESERVER" -p </dev/null >/dev/null 2>&1
@@ -13,7 +13,7 @@ wine_env_start 4000x2300
 for arch in i686 x86_64; do
     build=$root/build/mingw-$arch
     echo "bench: $(date -u +%Y-%m-%d), $(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: //'), $(nproc) cores," \
-         "$(. /etc/os-release && echo "$PRETTY_NAME"), $(wine_run --version), $arch"
+         "$(os_release PRETTY_NAME), $(wine_run --version), $arch"
     # In the background, so that a signal ends this script at once.
     wine_run "$build/bench/ambrelix_bench.exe" "Z:$build/ambrelix.exe" "Z:$build/bench/ambrelix_floor.exe" \
         "Z:$root/build/mingw-i686/ambrelix.exe" "Z:$root/build/mingw-x86_64/ambrelix.exe" \

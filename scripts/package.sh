@@ -7,9 +7,9 @@
 # each executable is signed (Authenticode, SHA-256) before it is zipped.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+source "$root/scripts/lib/common.sh"
 out=$1
 shift
-fail() { echo "package: $*" >&2; exit 1; }
 
 signing=
 if [ -n "${SIGN_PKCS12:-}${SIGN_PASSWORD_FILE:-}" ]; then

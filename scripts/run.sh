@@ -9,7 +9,7 @@
 # reports the exit code.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-source "$root/scripts/wine-env.sh"
+source "$root/scripts/lib/wine-env.sh"
 
 arch=${1:-i686}
 case $arch in
@@ -26,6 +26,8 @@ wine_env_vars
 # Long waits run in the background: a signal then ends this script at once.
 if [ -n "${DISPLAY:-}" ]; then
     wine_env_kept "$prefix"
+    # On the user's own display, windows of their own: no virtual desktop.
+    wine_run reg delete 'HKCU\Software\Wine\Explorer' /v Desktop /f >/dev/null 2>&1 || true
     wine_run "$exe" &
     code=0
     wait $! || code=$?
@@ -33,28 +35,18 @@ if [ -n "${DISPLAY:-}" ]; then
     exit "$code"
 fi
 
+# The virtual desktop the tests use, which draws the frame and caption too.
 screen=1024x768
 wine_env_display "$screen"
 wine_env_kept "$prefix"
-# A virtual desktop draws the window's frame and caption for the screenshot;
-# the program joins the one that explorer opens here.
-wine_run explorer "/desktop=Default,$screen" </dev/null >/dev/null 2>&1 &
-wait_for_window() {
-    local deadline=$((SECONDS + 60)) found=
-    while [ -z "$found" ] && [ $SECONDS -lt $deadline ]; do
-        found=$(xdotool search --name "$1" 2>/dev/null | head -n 1) || true
-        [ -n "$found" ] || sleep 0.05
-    done
-    echo "$found"
-}
-[ -n "$(wait_for_window 'Wine desktop$')" ] || { echo "run: Wine's desktop did not open" >&2; exit 1; }
+wine_env_desktop "$screen"
 shot=$out/ambrelix.png
 wine_run "$exe" &
 pid=$!
 
 # Wait for the window, then for its figure to reach the screen.
-win=$(wait_for_window '^Pie\(hdc, 0, 0, xRight')
-[ -n "$win" ] || { echo "run: no Ambrelix window appeared" >&2; kill "$pid" 2>/dev/null; exit 1; }
+win=$(timeout 60 xdotool search --sync --name '^Pie\(hdc, 0, 0, xRight' 2>/dev/null | head -n 1) || true
+[ -n "$win" ] || fail "no Ambrelix window appeared"
 magenta=0
 deadline=$((SECONDS + 30))
 while [ $SECONDS -lt $deadline ]; do
@@ -65,19 +57,14 @@ while [ $SECONDS -lt $deadline ]; do
     [ "${magenta:-0}" -ge 30 ] && break
     sleep 0.1
 done
-[ "${magenta:-0}" -ge 30 ] || { echo "run: the figure did not appear (magenta ${magenta}%)" >&2; exit 1; }
+[ "${magenta:-0}" -ge 30 ] || fail "the figure did not appear (magenta ${magenta}%)"
 echo "run: window $(xdotool getwindowgeometry "$win" | sed -n 's/.*Geometry: //p'), ${magenta}% magenta;" \
      "screenshot saved to ${shot#"$PWD"/}"
 
 # Without /f, taskkill asks the program's windows to close (WM_CLOSE).
 wine_run taskkill /im ambrelix.exe >/dev/null 2>&1 || true
-set +e
-code=
-for _ in $(seq 1 100); do
-    if ! kill -0 "$pid" 2>/dev/null; then wait "$pid"; code=$?; break; fi
-    sleep 0.1
-done
-set -e
-[ -n "$code" ] || { echo "run: ambrelix did not end after WM_CLOSE" >&2; kill "$pid" 2>/dev/null; exit 1; }
+timeout 10 tail --pid="$pid" -f /dev/null || fail "ambrelix did not end after WM_CLOSE"
+code=0
+wait "$pid" || code=$?
 echo "run: ambrelix exited with code $code"
 exit "$code"

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# Installs what the build and the tests need on Debian 12 or 13, and settles once how
-# 32-bit Windows programs run here; does nothing when all is there.
+# Installs what the build and the tests need on a supported Debian, and settles
+# once how 32-bit Windows programs run here; does nothing when all is there.
 set -euo pipefail
-source "$(dirname "$0")/wine-env.sh"
-source "$(dirname "$0")/apt-install.sh"
+source "$(dirname "$0")/lib/apt.sh"
+source "$(dirname "$0")/lib/wine-env.sh"
 
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
-fail() { echo "setup: $*" >&2; exit 1; }
+codename=$(os_release VERSION_CODENAME)
+[[ " ${SUPPORTED_RELEASES[*]} " == *" $codename "* ]] ||
+    echo "setup: this is $(os_release PRETTY_NAME); the project is built and tested on Debian ${SUPPORTED_RELEASES[*]}" >&2
 
 pkgs=(cmake make g++ libgtest-dev libgmock-dev
       g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
@@ -17,7 +19,7 @@ for p in "${pkgs[@]}"; do have_pkg "$p" || need+=("$p"); done
 if [ ${#need[@]} -gt 0 ]; then
     echo "setup: installing ${need[*]}" >&2
     if ! dpkg --print-foreign-architectures | grep -qx i386; then
-        "${as_root[@]}" dpkg --add-architecture i386
+        as_root dpkg --add-architecture i386
     fi
     apt_install "${need[@]}" || exit 1
     echo "setup: installed in $SECONDS s" >&2
@@ -34,8 +36,7 @@ i386_runs() { timeout 120 "$WINE_LOADER_32" --version >/dev/null 2>&1; }
 
 # The release's own qemu where it is new enough (Debian 13's), else backports'.
 install_qemu() {
-    local codename mirror candidate
-    codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+    local mirror candidate
     candidate=$(apt-cache policy qemu-user | sed -n 's/^ *Candidate: //p')
     if [ -n "$candidate" ] && [ "$candidate" != "(none)" ] && dpkg --compare-versions "$candidate" ge 1:8; then
         echo "setup: installing qemu-user to run 32-bit code" >&2
@@ -48,7 +49,7 @@ install_qemu() {
         echo "setup: adding $codename-backports from the mirror of '$codename'" >&2
         printf 'Types: deb\nURIs: %s\nSuites: %s-backports\nComponents: main\nSigned-By: %s\n' \
             "$mirror" "$codename" /usr/share/keyrings/debian-archive-keyring.gpg |
-            "${as_root[@]}" tee "/etc/apt/sources.list.d/$codename-backports.sources" >/dev/null
+            as_root tee "/etc/apt/sources.list.d/$codename-backports.sources" >/dev/null
     fi
     echo "setup: installing qemu-user from $codename-backports to run 32-bit code" >&2
     apt_install -t "$codename-backports" qemu-user || fail "could not install qemu-user from $codename-backports"
@@ -60,16 +61,16 @@ install_qemu() {
 register_qemu_i386() {
     local interpreter magic mask
     interpreter=$(command -v qemu-i386) || fail "qemu-user installed no qemu-i386"
-    [ -e "$binfmt/register" ] || "${as_root[@]}" mount -t binfmt_misc binfmt_misc "$binfmt" \
+    [ -e "$binfmt/register" ] || as_root mount -t binfmt_misc binfmt_misc "$binfmt" \
         || fail "cannot mount binfmt_misc to register qemu for i386 programs"
     if [ -e "$entry" ] && ! { grep -qx enabled "$entry" && grep -qx "interpreter $interpreter" "$entry" &&
                               grep -qx 'flags: ' "$entry"; }; then
-        echo -1 | "${as_root[@]}" tee "$entry" >/dev/null
+        echo -1 | as_root tee "$entry" >/dev/null
     fi
     if [ ! -e "$entry" ]; then
         magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
         mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
-        printf '%s' ":qemu-i386:M::$magic:$mask:$interpreter:" | "${as_root[@]}" tee "$binfmt/register" >/dev/null \
+        printf '%s' ":qemu-i386:M::$magic:$mask:$interpreter:" | as_root tee "$binfmt/register" >/dev/null \
             || fail "binfmt_misc refused the qemu-i386 entry"
     fi
 }

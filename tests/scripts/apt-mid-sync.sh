@@ -8,7 +8,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-release=$(. /etc/os-release && echo "$VERSION_CODENAME")
+source "$root/scripts/lib/common.sh"
+release=$(os_release VERSION_CODENAME)
 
 stanza() {  # NAME VERSION ARCH [FIELD...]
     printf 'Package: %s\nVersion: %s\nArchitecture: %s\nMaintainer: nobody <nobody@invalid>\n' "$1" "$2" "$3"
@@ -58,8 +59,8 @@ Debug::NoLocking "true";
 Acquire::Languages "none";
 CONF
 export APT_CONFIG=$work/apt.conf APT_RETRY_PAUSE=0
-source "$root/scripts/apt-install.sh"
-as_root=()  # apt works on the private folders above as this user
+source "$root/scripts/lib/apt.sh"
+as_root() { "$@"; }  # apt works on the private folders above as this user
 
 failed=0
 # suites | lists from before i386 (amd64 only) | installed | packages | exit code | what set-up must say (a regex; empty: nothing)

@@ -17,6 +17,8 @@
 #   wine_env_save FILE              write what a later command needs to join the session
 #   wine_env_stop                   end the session now
 
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+
 WINE_DIR=/usr/lib/wine
 # The 64-bit loader starts 32-bit programs through the 32-bit one, an i386 program.
 export WINELOADER=$WINE_DIR/wine64 WINESERVER=$WINE_DIR/wineserver
@@ -160,14 +162,10 @@ wine_env_desktop() {
 
 # The prefix is booted again when it is missing, half made (its mark is
 # written last) or made by another Wine. One shell at a time uses it: a
-# second waits, and says so.
+# second waits up to ten minutes, and says so.
 wine_env_kept() {
     mkdir -p "$(dirname "$1")"
-    exec {WINE_ENV_LOCK}>"$1.lock"
-    if ! flock -n "$WINE_ENV_LOCK"; then
-        echo "wine-env: another run is using $1; waiting until it ends" >&2
-        flock "$WINE_ENV_LOCK"
-    fi
+    take_lock WINE_ENV_LOCK "$1.lock" 600
     wine_env_use "$1"
     local mark=$WINEPREFIX/.made-by version
     version=$(wine_run --version)

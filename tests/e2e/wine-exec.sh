@@ -2,7 +2,7 @@
 # CTest's emulator for the cross-built tests: runs a Windows program in the
 # Wine session that wine-fixture.sh started.
 set -euo pipefail
-source "$(dirname "$0")/wine-env.sh"
+source "$(dirname "$0")/../../scripts/lib/wine-env.sh"
 session=${AMBRELIX_WINE_SESSION:-$1}
 shift
 if [ ! -f "$session" ]; then

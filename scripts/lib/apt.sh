@@ -1,4 +1,5 @@
-# Sourced by set-up: installs Debian packages, as root or through sudo.
+# Sourced by set-up and the fresh-root runner: installs Debian packages, as
+# root or through sudo, and reads the machine's own mirrors.
 #
 # A Debian mirror caught in the middle of a sync fails one index now and
 # then ("File has unexpected size ... Mirror sync in progress?"), and
@@ -8,7 +9,7 @@
 #
 #   apt_install [APT-GET INSTALL ARGS...] PACKAGE...
 
-if [ "$(id -u)" -eq 0 ]; then as_root=(); else as_root=(sudo); fi
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 APT_TRIES=${APT_TRIES:-3}
 APT_RETRY_PAUSE=${APT_RETRY_PAUSE:-20}
 
@@ -16,7 +17,7 @@ APT_RETRY_PAUSE=${APT_RETRY_PAUSE:-20}
 apt_update() {
     local try log
     for ((try = 1; ; try++)); do
-        if log=$("${as_root[@]}" apt-get update -qq 2>&1); then
+        if log=$(as_root apt-get update -qq 2>&1); then
             apt_failed_indexes=
             return 0
         fi
@@ -34,7 +35,7 @@ apt_update() {
 # Prints only why apt refused, if it did.
 apt_get_install() {
     local log
-    log=$("${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "$@" 2>&1) ||
+    log=$(as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "$@" 2>&1) ||
         { grep -E '^ [^ ]|^E:' <<<"$log"; return 1; }
 }
 
@@ -52,7 +53,7 @@ apt_install() {
     # newer versions than any i386 list, and a Multi-Arch: same library needs
     # one version on both. The release's own versions have both; -y refuses
     # any downgrade.
-    release=$(. /etc/os-release && echo "$VERSION_CODENAME")
+    release=$(os_release VERSION_CODENAME)
     if apt_get_install -t "$release" "$@" >/dev/null; then
         echo "setup: as $apt_failed_indexes did not download, installed $release's own versions of what was needed;" \
              "'apt-get upgrade' brings their updates once the mirror is whole" >&2

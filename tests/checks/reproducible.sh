@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds the executable twice from scratch, in two separate build folders, and
 # requires byte-identical results.
-#   check-reproducible.sh TOOLCHAIN_FILE WORK_DIR
+#   tests/checks/reproducible.sh TOOLCHAIN_FILE WORK_DIR
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
+root=$(cd "$(dirname "$0")/../.." && pwd)
 toolchain=$1 work=$2
 rm -rf "$work"
 for side in first second; do

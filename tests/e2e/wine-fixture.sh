@@ -3,7 +3,7 @@
 # temporary Wine prefix for a whole preset's run.
 #   wine-fixture.sh start|stop SESSION_FILE
 set -euo pipefail
-source "$(dirname "$0")/wine-env.sh"
+source "$(dirname "$0")/../../scripts/lib/wine-env.sh"
 # A test of this plumbing may name a session of its own.
 action=$1 session=${AMBRELIX_WINE_SESSION:-$2}
 
