@@ -1,6 +1,6 @@
 // Measures Ambrelix against the floor program as a user feels it: launch to
 // ready, repaints at several client sizes, a resize storm, and footprint.
-// Runs of the two alternate within one invocation.
+// Runs of the two alternate, A B then B A, in every timed block.
 //
 //   ambrelix_bench AMBRELIX FLOOR EXE_I686 EXE_X86_64 JSON_OUT REPAINT_DAT_OUT
 #include "tests/e2e/figure.h"
@@ -141,7 +141,7 @@ int main()
     const Program programs[2] = {{"ambrelix", argv[1], L"Ambrelix", true}, {"floor", argv[2], L"AmbrelixFloor", false}};
     std::vector<Row> rows;
 
-    // 1. Launch to ready, then close to gone; A B A B ...
+    // 1. Launch to ready, then close to gone; A B, B A, ...
     Row launch{"launch to ready", "ms", {}, {}}, close{"WM_CLOSE to process end", "ms", {}, {}};
     Row workingSet{"peak working set", "KiB", {}, {}}, privateBytes{"private bytes", "KiB", {}, {}};
     for (int run = 0; run < LaunchRuns; ++run) {

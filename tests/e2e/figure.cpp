@@ -193,29 +193,14 @@ private:
 constexpr DWORD ProbeColour = 0x00123412;  // the same as COLORREF and as a BGRX pixel
 constexpr int ProbeReach = 16;  // how far from where it belongs the probe's client is looked for
 
-// A window class of the driver's own, with its brush, for as long as it lives.
-class ProbeClass {
-public:
-    ProbeClass()
-    {
-        wc_.lpfnWndProc = DefWindowProcW;
-        wc_.hInstance = GetModuleHandleW(nullptr);
-        wc_.hbrBackground = CreateSolidBrush(ProbeColour);
-        wc_.lpszClassName = L"AmbrelixDriverProbe";
-        RegisterClassW(&wc_);
-    }
-    ~ProbeClass()
-    {
-        UnregisterClassW(wc_.lpszClassName, wc_.hInstance);
-        DeleteObject(wc_.hbrBackground);
-    }
-    ProbeClass(const ProbeClass&) = delete;
-    ProbeClass& operator=(const ProbeClass&) = delete;
-    const WNDCLASSW& Get() const { return wc_; }
-
-private:
-    WNDCLASSW wc_{};
+// Runs its function when it goes out of scope, on every path.
+template <typename F>
+struct Finally {
+    F f;
+    ~Finally() { f(); }
 };
+template <typename F>
+Finally(F) -> Finally<F>;
 
 // How far from ClientToScreen this platform shows a maximised window's
 // client area: Windows and Wine 8 show it where it belongs; Wine 10 shows a
@@ -223,8 +208,16 @@ private:
 // began at the edge. Learnt with a maximised window of the driver's own.
 POINT MeasureMaximisedShift()
 {
-    const ProbeClass probeClass;
-    const WNDCLASSW& wc = probeClass.Get();
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = DefWindowProcW;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.hbrBackground = CreateSolidBrush(ProbeColour);
+    wc.lpszClassName = L"AmbrelixDriverProbe";
+    RegisterClassW(&wc);
+    const Finally unregister{[&] {
+        UnregisterClassW(wc.lpszClassName, wc.hInstance);
+        DeleteObject(wc.hbrBackground);
+    }};
     HWND probe = CreateWindowExW(0, wc.lpszClassName, L"probe", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
                                  CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, wc.hInstance, nullptr);
     POINT shift{0, 0};
