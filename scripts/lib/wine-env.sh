@@ -113,7 +113,9 @@ wine_env_vars() {
 wine_env_display() {
     local screen=${1:-1280x1024} fifo=$WINE_ENV_DIR/displayfd number
     mkfifo "$fifo"
-    Xvfb -displayfd 3 -screen 0 "${screen}x24" -nolisten tcp -noreset 3>"$fifo" >"$WINE_ENV_DIR/xvfb.log" 2>&1 &
+    # Only its socket file: the abstract one is shared with every root of this
+    # network namespace, where another Xvfb may have the same number.
+    Xvfb -displayfd 3 -screen 0 "${screen}x24" -nolisten tcp -nolisten local -noreset 3>"$fifo" >"$WINE_ENV_DIR/xvfb.log" 2>&1 &
     wine_env_id $! >"$WINE_ENV_DIR/xvfb"
     if ! read -r -t 20 number <"$fifo"; then
         echo "wine-env: Xvfb did not start" >&2

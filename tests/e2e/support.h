@@ -20,8 +20,11 @@ void Note(const std::string& text);
 std::string Narrow(const std::wstring& text);
 std::string Hex(unsigned long long value);
 
+// Bounds, not timings: a right answer ends each wait at once. Under an
+// emulator on a loaded machine a large client's first paint, and one reading
+// of it, each take seconds.
 constexpr DWORD StartTimeoutMs = 30000;
-constexpr DWORD FigureTimeoutMs = 10000;
+constexpr DWORD FigureTimeoutMs = 60000;
 constexpr DWORD ExitTimeoutMs = 10000;
 
 // Polls until done() is true or the time-out passes; true when done.
