@@ -34,7 +34,7 @@ wine_run() {
 }
 
 # A process is named by its pid and start time, so a reused pid is not taken for it.
-wine_env_id() { [ -r "/proc/$1/stat" ] && echo "$1 $(sed 's/.*) //' "/proc/$1/stat" | cut -d' ' -f20)"; }
+wine_env_id() { [ -r "/proc/$1/stat" ] && echo "$1 $(sed 's/.*) //' "/proc/$1/stat" 2>/dev/null | cut -d' ' -f20)"; }
 wine_env_alive() { [ -n "$1" ] && [ "$(wine_env_id "${1%% *}")" = "$1" ]; }
 
 # Ends a process: SIGTERM, then SIGKILL after the grace time.
@@ -101,7 +101,7 @@ wine_env_vars() {
     wine_env_sweep
     WINE_ENV_DIR=$(mktemp -d "${TMPDIR:-/tmp}/ambrelix-wine.XXXXXX")
     wine_env_id "$owner" >"$WINE_ENV_DIR/owner"
-    setsid -f "$BASH" -c 'source "$1"; echo "$(wine_env_id $BASHPID)" >"$2/guard"; wine_env_guard "$2"' \
+    setsid -f "$BASH" -c 'source "$1"; wine_env_id $$ >"$2/guard"; wine_env_guard "$2"' \
         guard "$WINE_ENV_LIB" "$WINE_ENV_DIR" </dev/null >/dev/null 2>&1
     if [ -z "${1:-}" ]; then
         trap wine_env_stop EXIT
