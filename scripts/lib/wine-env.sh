@@ -61,6 +61,10 @@ wine_env_end() {
         export WINEPREFIX=$prefix
         "$WINESERVER" -k 2>/dev/null || true
         timeout "$WINE_ENV_GRACE" "$WINESERVER" -w 2>/dev/null || "$WINESERVER" -k9 2>/dev/null || true
+        # A program caught starting brings up a server of its own: every
+        # process left with this prefix goes.
+        grep -lzx "WINEPREFIX=$prefix" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3 |
+            grep -vx -e $$ -e "$BASHPID" | xargs -r kill -9 2>/dev/null || true
         # The server's socket folder, named by the prefix's device and inode.
         server=server-$(stat -c %D "$prefix")-$(printf %x "$(stat -c %i "$prefix")")
         rm -rf "${TMPDIR:-/tmp}"/wine-*/"$server" "/tmp/.wine-$(id -u)/$server"
