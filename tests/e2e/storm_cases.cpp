@@ -101,8 +101,11 @@ bool RunStorm(HWND hwnd, std::mt19937& random, int count, Sizes sizes, std::map<
 // and reads its private bytes there.
 void Restore(HWND hwnd)
 {
-    DWORD_PTR result = 0;
-    SendMessageTimeoutW(hwnd, WM_SYSCOMMAND, SC_RESTORE, 0, SMTO_NORMAL, 5000, &result);
+    // A window minimised from maximised restores to maximised first.
+    for (int i = 0; i < 2 && (IsIconic(hwnd) || IsZoomed(hwnd)); ++i) {
+        DWORD_PTR result = 0;
+        SendMessageTimeoutW(hwnd, WM_SYSCOMMAND, SC_RESTORE, 0, SMTO_NORMAL, 5000, &result);
+    }
 }
 
 // A storm's posted messages may still wait in the program's queue, and a late
