@@ -27,14 +27,21 @@ WINE_FONT_DIR=/usr/share/wine/fonts
 WINE_ENV_LIB=${BASH_SOURCE[0]}
 # How long clean-up waits for a process to end on SIGTERM before SIGKILL.
 WINE_ENV_GRACE=5
+# Where sessions are made; a test gives a folder of its own.
+WINE_ENV_SESSIONS=${AMBRELIX_SESSIONS:-${TMPDIR:-/tmp}}
 
 # Wine's processes outlive a run; they must not hold its lock.
 wine_run() {
     if [ -n "${WINE_ENV_LOCK:-}" ]; then "$WINELOADER" "$@" {WINE_ENV_LOCK}>&-; else "$WINELOADER" "$@"; fi
 }
 
-# A process is named by its pid and start time, so a reused pid is not taken for it.
-wine_env_id() { [ -r "/proc/$1/stat" ] && echo "$1 $(sed 's/.*) //' "/proc/$1/stat" 2>/dev/null | cut -d' ' -f20)"; }
+# A process is named by its pid and start time, so a reused pid is not taken
+# for it; a zombie, dead but not yet reaped, has none.
+wine_env_id() {
+    local stat
+    stat=$(sed 's/.*) //' "/proc/$1/stat" 2>/dev/null) && [ -n "$stat" ] && [ "${stat%% *}" != Z ] &&
+        echo "$1 $(cut -d' ' -f20 <<<"$stat")"
+}
 wine_env_alive() { [ -n "$1" ] && [ "$(wine_env_id "${1%% *}")" = "$1" ]; }
 
 # Ends a process: SIGTERM, then SIGKILL after the grace time.
@@ -89,7 +96,7 @@ wine_env_guard() {
 # Sessions whose owner and guard are both gone.
 wine_env_sweep() {
     local dir left
-    for dir in "${TMPDIR:-/tmp}"/ambrelix-wine.*; do
+    for dir in "$WINE_ENV_SESSIONS"/ambrelix-wine.*; do
         [ -s "$dir/owner" ] || continue
         ! wine_env_alive "$(cat "$dir/owner")" && ! wine_env_alive "$(cat "$dir/guard" 2>/dev/null)" || continue
         left=$(du -sh "$dir" 2>/dev/null | cut -f1)
@@ -103,7 +110,7 @@ wine_env_vars() {
     export WINEDEBUG=${WINEDEBUG:--all}
     export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
     wine_env_sweep
-    WINE_ENV_DIR=$(mktemp -d "${TMPDIR:-/tmp}/ambrelix-wine.XXXXXX")
+    WINE_ENV_DIR=$(mktemp -d "$WINE_ENV_SESSIONS/ambrelix-wine.XXXXXX")
     wine_env_id "$owner" >"$WINE_ENV_DIR/owner"
     setsid -f "$BASH" -c 'source "$1"; wine_env_id $$ >"$2/guard"; wine_env_guard "$2"' \
         guard "$WINE_ENV_LIB" "$WINE_ENV_DIR" </dev/null >/dev/null 2>&1

@@ -7,17 +7,18 @@
 #   (Xvfb, Wine, CTest, the driver, the guard) nor its session are left.
 # - After a kill -9 of it and its guard, the next run ends and removes what
 #   was left, and says so.
-# Every command gets a private TMPDIR, HOME and run folder (kept prefix,
-# screenshot), so what is its own is told from everything else on the
+# Every command gets a private session folder, HOME and run folder (kept
+# prefix, screenshot), so what is its own is told from everything else on the
 # machine: only that is signalled, and nothing of the developer's is touched.
+# (Not a private TMPDIR: Wine 10 aborts making a prefix under one.)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 work=$(mktemp -d)
 mkdir -p "$work/tmp" "$work/home"
-box=(env -u DISPLAY TMPDIR="$work/tmp" HOME="$work/home" AMBRELIX_RUN_DIR="$work/run"
+box=(env -u DISPLAY AMBRELIX_SESSIONS="$work/tmp" HOME="$work/home" AMBRELIX_RUN_DIR="$work/run"
      AMBRELIX_WINE_SESSION="$work/session.env")
-# Processes of the commands run here: they alone have this TMPDIR.
-ours() { grep -lzx "TMPDIR=$work/tmp" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3 | paste -sd ' ' || true; }
+# Processes of the commands run here: they alone have this session folder.
+ours() { grep -lzx "AMBRELIX_SESSIONS=$work/tmp" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3 | paste -sd ' ' || true; }
 finish() {
     local left
     left=$(ours)
@@ -73,7 +74,7 @@ while IFS='|' read -r before command waitfor signal prepare; do
     left=$(ours)
     [ -z "$left" ] || fail "left running: $(ps -o pid=,args= -p "${left// /,}")"
     # What a kill -9 leaves is for the next run to find.
-    [ "$signal" = KILL ] || [ -z "$(ls -A "$work/tmp" | grep -vx all-tests)" ] || fail "left in TMPDIR: $(ls -A "$work/tmp")"
+    [ "$signal" = KILL ] || [ -z "$(ls -A "$work/tmp" | grep -vx all-tests)" ] || fail "left in the session folder: $(ls -A "$work/tmp")"
     [ ! -e "$work/session.env" ] || fail "left the session file"
 done <<'TABLE'
 :|make run|||either
@@ -83,7 +84,7 @@ done <<'TABLE'
 :|scripts/run.sh x86_64|ambrelix.exe|KILL|
 :|scripts/run.sh x86_64|||no
 echo wine-0.0 >"$work/run/wine-prefix/.made-by"|scripts/run.sh x86_64|||yes
-:|scripts/test.sh "$TMPDIR/all-tests" mingw-x86_64 -- -R e2e|ambrelix_e2e|INT|
+:|scripts/test.sh "$AMBRELIX_SESSIONS/all-tests" mingw-x86_64 -- -R e2e|ambrelix_e2e|INT|
 :|scripts/bench.sh|ambrelix_bench|INT|
 TABLE
 [ -z "$(ls -A "$work/home")" ] || fail "written to the home folder: $(ls -A "$work/home")"
