@@ -69,9 +69,12 @@ wine_env_end() {
         "$WINESERVER" -k 2>/dev/null || true
         timeout "$WINE_ENV_GRACE" "$WINESERVER" -w 2>/dev/null || "$WINESERVER" -k9 2>/dev/null || true
         # A program caught starting brings up a server of its own: every
-        # process left with this prefix goes.
-        grep -lzx "WINEPREFIX=$prefix" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3 |
-            grep -vx -e $$ -e "$BASHPID" | xargs -r kill -9 2>/dev/null || true
+        # process left with this prefix goes. Only with the owner's own
+        # prefix or a temporary one: a kept prefix may have a new run by now.
+        if [ -z "$foreign" ] || [[ $prefix == "$dir"/* ]]; then
+            grep -lzx "WINEPREFIX=$prefix" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3 |
+                grep -vx -e $$ -e "$BASHPID" | xargs -r kill -9 2>/dev/null || true
+        fi
         # The server's socket folder, named by the prefix's device and inode.
         server=server-$(stat -c %D "$prefix")-$(printf %x "$(stat -c %i "$prefix")")
         rm -rf "${TMPDIR:-/tmp}"/wine-*/"$server" "/tmp/.wine-$(id -u)/$server"
