@@ -76,9 +76,9 @@ wine_env_end() {
                 grep -vx -e $$ -e "$BASHPID" | xargs -r kill -9 2>/dev/null || true
         fi
         # The server's socket folder, named by the prefix's device and inode.
+        # (Not its parent: another server may be making its own there.)
         server=server-$(stat -c %D "$prefix")-$(printf %x "$(stat -c %i "$prefix")")
         rm -rf "${TMPDIR:-/tmp}"/wine-*/"$server" "/tmp/.wine-$(id -u)/$server"
-        rmdir "${TMPDIR:-/tmp}"/wine-* 2>/dev/null || true
     fi
     wine_env_kill "$xvfb"
     # An Xvfb killed outright leaves its lock and socket.
