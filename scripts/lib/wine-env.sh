@@ -71,13 +71,16 @@ wine_env_end() {
         # A program caught starting brings up a server of its own: every
         # process left with this prefix goes. Only with the owner's own
         # prefix or a temporary one: a kept prefix may have a new run by now.
+        # (The search's own processes carry the prefix too; they are gone by the kill.)
         if [ -z "$foreign" ] || [[ $prefix == "$dir"/* ]]; then
-            grep -lzx "WINEPREFIX=$prefix" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3 |
-                grep -vx -e $$ -e "$BASHPID" | xargs -r kill -9 2>/dev/null || true
+            local left
+            left=$(grep -lzx "WINEPREFIX=$prefix" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3 |
+                grep -vx -e $$ -e "$BASHPID") || true
+            [ -z "$left" ] || kill -9 $left 2>/dev/null || true
         fi
         # The server's socket folder, named by the prefix's device and inode.
         # (Not its parent: another server may be making its own there.)
-        server=server-$(stat -c %D "$prefix")-$(printf %x "$(stat -c %i "$prefix")")
+        server=server-$(stat -c %D "$prefix" 2>/dev/null)-$(printf %x "$(stat -c %i "$prefix" 2>/dev/null)") || true
         rm -rf "${TMPDIR:-/tmp}"/wine-*/"$server" "/tmp/.wine-$(id -u)/$server"
     fi
     wine_env_kill "$xvfb"
@@ -96,13 +99,15 @@ wine_env_guard() {
     [ ! -d "$dir" ] || wine_env_end "$dir" foreign
 }
 
-# Sessions whose owner and guard are both gone.
+# Sessions whose owner and guard are both gone. One being deleted this very
+# moment by its own end (its owner file already gone) is left to that end.
 wine_env_sweep() {
-    local dir left
+    local dir owner left
     for dir in "$WINE_ENV_SESSIONS"/ambrelix-wine.*; do
-        [ -s "$dir/owner" ] || continue
-        ! wine_env_alive "$(cat "$dir/owner")" && ! wine_env_alive "$(cat "$dir/guard" 2>/dev/null)" || continue
-        left=$(du -sh "$dir" 2>/dev/null | cut -f1)
+        owner=$(cat "$dir/owner" 2>/dev/null) || continue
+        [ -n "$owner" ] || continue
+        ! wine_env_alive "$owner" && ! wine_env_alive "$(cat "$dir/guard" 2>/dev/null)" || continue
+        left=$(du -sh "$dir" 2>/dev/null | cut -f1) || true
         wine_env_end "$dir" foreign
         echo "wine-env: ended what a stopped run left: $dir ($left)" >&2
     done
