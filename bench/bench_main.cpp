@@ -90,13 +90,10 @@ Stats Summarise(std::vector<double> values)
 
 std::string Json(const std::vector<double>& values)
 {
-    std::string out = "[";
-    char buffer[32];
-    for (size_t i = 0; i < values.size(); ++i) {
-        std::snprintf(buffer, sizeof buffer, "%s%.6f", i ? ", " : "", values[i]);
-        out += buffer;
-    }
-    return out + "]";
+    std::string out;
+    for (const double value : values)
+        out += (out.empty() ? "" : ", ") + std::to_string(value);
+    return "[" + out + "]";
 }
 
 struct Row {

@@ -98,12 +98,10 @@ struct Ideal {
 
     static double DistanceToRay(double dx, double dy, double rx, double ry)
     {
-        const double length = std::sqrt(rx * rx + ry * ry);
-        if (length == 0)
-            return std::sqrt(dx * dx + dy * dy);
-        const double along = (dx * rx + dy * ry) / length;
-        if (along < 0)
-            return std::sqrt(dx * dx + dy * dy);
+        const double length = std::hypot(rx, ry);
+        // Behind the centre, the nearest point of the ray is the centre.
+        if (length == 0 || dx * rx + dy * ry < 0)
+            return std::hypot(dx, dy);
         return std::fabs(dx * ry - dy * rx) / length;
     }
 };
@@ -174,11 +172,7 @@ public:
         GdiFlush();
         return seen;
     }
-    void Fill(DWORD colour)
-    {
-        for (int i = 0; i < width_ * height_; ++i)
-            bits_[i] = colour;
-    }
+    void Fill(DWORD colour) { std::fill_n(bits_, width_ * height_, colour); }
     // Call GdiFlush() first when GDI has drawn on the canvas since.
     DWORD At(int x, int y) const { return bits_[static_cast<size_t>(y) * width_ + x] & 0x00FFFFFF; }
 

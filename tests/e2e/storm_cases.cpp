@@ -97,11 +97,10 @@ bool RunStorm(HWND hwnd, std::mt19937& random, int count, Sizes sizes, std::map<
     return true;
 }
 
-// Brings the window to one and the same state (restored, 640x480, painted)
-// and reads its private bytes there.
+// Out of minimised and maximised: a window minimised from maximised
+// restores to maximised first.
 void Restore(HWND hwnd)
 {
-    // A window minimised from maximised restores to maximised first.
     for (int i = 0; i < 2 && (IsIconic(hwnd) || IsZoomed(hwnd)); ++i) {
         DWORD_PTR result = 0;
         SendMessageTimeoutW(hwnd, WM_SYSCOMMAND, SC_RESTORE, 0, SMTO_NORMAL, 5000, &result);
@@ -120,6 +119,8 @@ bool WorkedThroughQueue(HWND hwnd, const std::string& when)
                  "the program did not work through its queue within 60 s " + when);
 }
 
+// Brings the window to one and the same state (restored, 640x480, painted)
+// and reads its private bytes there.
 SIZE_T SettleAndMeasure(RunningProgram& program, const std::string& when)
 {
     HWND hwnd = program.Window();

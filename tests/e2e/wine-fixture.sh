@@ -26,8 +26,5 @@ stop)
     wine_env_stop
     rm -f "$session"
     ;;
-*)
-    echo "usage: wine-fixture.sh start|stop SESSION_FILE" >&2
-    exit 2
-    ;;
+*) echo "usage: wine-fixture.sh start|stop SESSION_FILE" >&2; exit 2 ;;
 esac
