@@ -208,10 +208,8 @@ POINT MeasureMaximisedShift()
     wc.hbrBackground = CreateSolidBrush(ProbeColour);
     wc.lpszClassName = L"AmbrelixDriverProbe";
     RegisterClassW(&wc);
-    const Finally unregister{[&] {
-        UnregisterClassW(wc.lpszClassName, wc.hInstance);
-        DeleteObject(wc.hbrBackground);
-    }};
+    // Unregistering deletes the class's background brush too.
+    const Finally unregister{[&] { UnregisterClassW(wc.lpszClassName, wc.hInstance); }};
     HWND probe = CreateWindowExW(0, wc.lpszClassName, L"probe", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
                                  CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, wc.hInstance, nullptr);
     POINT shift{0, 0};
