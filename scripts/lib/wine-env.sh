@@ -173,11 +173,14 @@ wine_env_start() {
 
 # A virtual desktop gives every window a Windows frame and caption, and a
 # screen that stays put whatever the X server does. Windows shows a window's
-# contents while it is dragged; Wine's default is an outline only.
+# contents while it is dragged; Wine's default is an outline only. All of it
+# is written by one program, which says why when it cannot.
 wine_env_desktop() {
-    wine_run reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
-    wine_run reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d "$1" /f >/dev/null 2>&1
-    wine_run reg add 'HKCU\Control Panel\Desktop' /v DragFullWindows /d 1 /f >/dev/null 2>&1
+    local file=$WINE_ENV_DIR/desktop.reg log
+    printf '%s\n' REGEDIT4 '[HKEY_CURRENT_USER\Software\Wine\Explorer]' '"Desktop"="Default"' \
+        '[HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops]' "\"Default\"=\"$1\"" \
+        '[HKEY_CURRENT_USER\Control Panel\Desktop]' '"DragFullWindows"="1"' >"$file"
+    log=$(wine_run reg import "Z:$file" 2>&1) || { echo "wine-env: cannot set up the virtual desktop: $log" >&2; return 1; }
     "$WINESERVER" -w
 }
 
