@@ -118,12 +118,7 @@ ULONGLONG FileSize(const std::wstring& path)
 
 void Raise(HWND hwnd) { SetWindowPos(hwnd, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE); }
 
-bool Painted(HWND hwnd)
-{
-    DWORD_PTR result = 0;
-    return !GetUpdateRect(hwnd, nullptr, FALSE) &&
-           SendMessageTimeoutW(hwnd, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &result) != 0;
-}
+bool Painted(HWND hwnd) { return !GetUpdateRect(hwnd, nullptr, FALSE) && Responsive(hwnd, 5000); }
 
 }  // namespace
 

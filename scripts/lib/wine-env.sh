@@ -71,7 +71,7 @@ wine_env_end() {
         # A program caught starting brings up a server of its own: every
         # process left with this prefix goes. Only with the owner's own
         # prefix or a temporary one: a kept prefix may have a new run by now.
-        # (The search's own processes carry the prefix too; they are gone by the kill.)
+        # (Collected before the kill: the search's own processes carry the prefix too.)
         if [ -z "$foreign" ] || [[ $prefix == "$dir"/* ]]; then
             local left
             left=$(grep -lzx "WINEPREFIX=$prefix" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3 |
