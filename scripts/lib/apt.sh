@@ -48,6 +48,14 @@ apt_install() {
         echo "setup: could not install: $*" >&2
         return 1
     fi
+    # A caller that names its own target release cannot be given the
+    # release's versions instead (apt heeds the last -t).
+    if [[ " $* " == *" -t "* ]]; then
+        echo "$log" >&2
+        echo "setup: could not install $* while this package list failed to download:" \
+             "$apt_failed_indexes (a Debian mirror in the middle of a sync?); try again later" >&2
+        return 1
+    fi
     # apt keeps a suite's old lists when one of its indexes fails. On a
     # machine whose lists predate i386, that suite's amd64 list then offers
     # newer versions than any i386 list, and a Multi-Arch: same library needs

@@ -61,8 +61,12 @@ wine_env_end() {
     prefix=$(cat "$dir/prefix" 2>/dev/null) || true
     xvfb=$(cat "$dir/xvfb" 2>/dev/null) || true
     display=$(cat "$dir/display" 2>/dev/null) || true
-    if [ -n "$foreign" ] && [ -f "$prefix.lock" ] && ! flock -n "$prefix.lock" true; then
-        prefix=
+    # A kept prefix is another's while its lock is held; once taken here, it
+    # is held until its server is gone, so no new run can start one meanwhile.
+    local held=
+    if [ -n "$foreign" ] && [ -f "$prefix.lock" ]; then
+        exec {held}<>"$prefix.lock"
+        flock -n "$held" || prefix=
     fi
     if [ -n "$prefix" ] && [ -d "$prefix" ]; then
         export WINEPREFIX=$prefix
@@ -74,7 +78,7 @@ wine_env_end() {
         # (Collected before the kill: the search's own processes carry the prefix too.)
         if [ -z "$foreign" ] || [[ $prefix == "$dir"/* ]]; then
             local left
-            left=$(grep -lzx "WINEPREFIX=$prefix" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3 |
+            left=$(grep -lzxF "WINEPREFIX=$prefix" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3 |
                 grep -vx -e $$ -e "$BASHPID") || true
             [ -z "$left" ] || kill -9 $left 2>/dev/null || true
         fi
@@ -83,6 +87,7 @@ wine_env_end() {
         server=server-$(stat -c %D "$prefix" 2>/dev/null)-$(printf %x "$(stat -c %i "$prefix" 2>/dev/null)") || true
         rm -rf "${TMPDIR:-/tmp}"/wine-*/"$server" "/tmp/.wine-$(id -u)/$server"
     fi
+    [ -z "$held" ] || exec {held}>&-
     wine_env_kill "$xvfb"
     # An Xvfb killed outright leaves its lock and socket.
     if [ -n "$display" ] && [ "$(tr -d ' \n' 2>/dev/null <"/tmp/.X$display-lock")" = "${xvfb%% *}" ]; then

@@ -73,7 +73,7 @@ while IFS='|' read -r suites before installed packages want says; do
     [ -z "$installed" ] || stanza ${installed/=/ } amd64 'Status: install ok installed' >"$work/status"
     code=0
     # shellcheck disable=SC2086
-    ( apt_install $packages ) 2>"$work/said" || code=$?
+    ( apt_install ${packages//release/$release} ) 2>"$work/said" || code=$?
     said=$(tr '\n' ' ' <"$work/said")
     tries=$(grep -c 'apt-get update failed' "$work/said" || true)
     echo "$suites${before:+ (old amd64 lists)}${installed:+, $installed installed} -> $packages: exit $code, $tries retries; said: ${said:-nothing}"
@@ -88,5 +88,6 @@ release-security release|||probe-security|1|while this package list failed to do
 release|||no-such-package|1|could not install: no-such-package
 release release-security|yes||libtwin wanted:i386|0|binary-i386/Packages did not download, installed [a-z]+'s own versions.*apt-get upgrade
 release release-security||libtwin=1.1|libtwin wanted:i386|1|wanted:i386 : Depends: libtwin:i386.*not even [a-z]+'s own versions \(what is installed may be newer
+release release-security|yes||-t release-security libtwin wanted:i386|1|could not install -t [a-z]+-security libtwin wanted:i386 while .*binary-i386/Packages .*try again later
 TABLE
 exit $failed
