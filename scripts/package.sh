@@ -24,7 +24,7 @@ mkdir -p "$out"
 out=$(cd "$out" && pwd)
 builds=()
 for build in "$@"; do
-    [ -d "$build" ] || fail "$build holds no built ambrelix.exe"
+    [ -f "$build/package-name.txt" ] && [ -f "$build/ambrelix.exe" ] || fail "$build holds no built ambrelix.exe"
     builds+=("$(cd "$build" && pwd)")
 done
 stage=$(mktemp -d "$out/.stage.XXXXXX")
@@ -34,7 +34,6 @@ stamp=${SOURCE_DATE_EPOCH:-315532800}
 
 zips=()
 for build in "${builds[@]}"; do
-    [ -f "$build/package-name.txt" ] && [ -f "$build/ambrelix.exe" ] || fail "$build holds no built ambrelix.exe"
     name=$(cat "$build/package-name.txt")
     dir=$stage/$name
     mkdir -p "$dir"

@@ -16,7 +16,8 @@ case $arch in
 i686 | x86_64) ;;
 *) echo "run: ARCH is i686 or x86_64, not '$arch'" >&2; exit 2 ;;
 esac
-exe=$root/build/mingw-$arch/ambrelix.exe
+# A test gives a stand-in that draws no figure.
+exe=${AMBRELIX_RUN_EXE:-$root/build/mingw-$arch/ambrelix.exe}
 [ -f "$exe" ] || { echo "run: $exe is not built" >&2; exit 2; }
 # Where the kept prefix and the screenshot go; a test gives a folder of its own.
 out=${AMBRELIX_RUN_DIR:-$root/build}
@@ -35,7 +36,7 @@ if [ -n "${DISPLAY:-}" ]; then
     exit "$code"
 fi
 
-# The virtual desktop the tests use, which draws the frame and caption too.
+# A virtual desktop, which draws the frame and caption too.
 screen=1024x768
 wine_env_display "$screen"
 wine_env_kept "$prefix"

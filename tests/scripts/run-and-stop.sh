@@ -18,7 +18,7 @@ mkdir -p "$work/tmp" "$work/home"
 box=(env -u DISPLAY AMBRELIX_SESSIONS="$work/tmp" HOME="$work/home" AMBRELIX_RUN_DIR="$work/run"
      AMBRELIX_WINE_SESSION="$work/session.env")
 # Processes of the commands run here: they alone have this session folder.
-ours() { grep -lzx "AMBRELIX_SESSIONS=$work/tmp" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3 | paste -sd ' ' || true; }
+ours() { grep -lzxF "AMBRELIX_SESSIONS=$work/tmp" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3 | paste -sd ' ' || true; }
 finish() {
     local left
     left=$(ours)
@@ -30,7 +30,8 @@ failed=0
 fail() { echo "  FAIL: $*" >&2; failed=1; }
 
 # done first | command | a process to wait for, then the signal (KILL: the group and its guard) | prefix prepared
-while IFS='|' read -r before command waitfor signal prepare; do
+# | what it must say when it fails on its own (a regex)
+while IFS='|' read -r before command waitfor signal prepare refusal; do
     eval "$before"
     rm -f "$work/run/ambrelix.png"
     # Job control gives the command a process group of its own, with SIGINT
@@ -66,6 +67,8 @@ while IFS='|' read -r before command waitfor signal prepare; do
     fi
     if [ -n "$signal" ]; then
         [ "$code" != 0 ] || [ "$signal" = KILL ] || fail "exit 0 after SIG$signal"
+    elif [ -n "$refusal" ]; then
+        [ "$code" != 0 ] && grep -qE -- "$refusal" "$work/log" || { tail -n 20 "$work/log"; fail "wanted a failure saying $refusal"; }
     elif [ "$code" != 0 ] || [ ! -s "$work/run/ambrelix.png" ] || ! grep -q 'exited with code 0' "$work/log" ||
         { [ "$prepare" != either ] && [ "$prepare" != "$prepared" ]; }; then
         tail -n 20 "$work/log"
@@ -84,6 +87,7 @@ done <<'TABLE'
 :|scripts/run.sh x86_64|ambrelix.exe|TERM|
 :|scripts/run.sh x86_64|ambrelix.exe|KILL|
 :|scripts/run.sh x86_64|||no
+:|AMBRELIX_RUN_EXE=build/mingw-x86_64/bench/ambrelix_blank.exe scripts/run.sh x86_64|||no|the figure did not appear \(magenta 0%\)
 echo wine-0.0 >"$work/run/wine-prefix/.made-by"|scripts/run.sh x86_64|||yes
 :|scripts/test.sh "$AMBRELIX_SESSIONS/all-tests" mingw-x86_64 -- -R e2e|ambrelix_e2e|INT|
 :|scripts/bench.sh|ambrelix_bench|INT|
