@@ -3,8 +3,8 @@
 // Runs of the two alternate, A B then B A, in every timed block.
 //
 //   ambrelix_bench AMBRELIX FLOOR EXE_I686 EXE_X86_64 JSON_OUT REPAINT_DAT_OUT
-#include "tests/e2e/figure.h"
-#include "tests/e2e/support.h"
+#include "driver/figure.h"
+#include "driver/support.h"
 
 #include <psapi.h>
 #include <shellapi.h>

@@ -1,7 +1,7 @@
 // The driver's cases, one family to a file.
 #pragma once
 
-#include "tests/e2e/support.h"
+#include "driver/support.h"
 
 #include <string>
 #include <vector>

@@ -7,8 +7,8 @@
 // cannot run on this platform, 2 for bad usage. On Windows it needs an
 // interactive desktop: the input cases move the real pointer and type keys.
 #include "tests/e2e/cases.h"
-#include "tests/e2e/figure.h"
-#include "tests/e2e/support.h"
+#include "driver/figure.h"
+#include "driver/support.h"
 
 #include <shellapi.h>
 

@@ -1,7 +1,7 @@
 // The figure on screen at many client sizes, and at sizes no screen holds.
 #include "tests/e2e/cases.h"
-#include "tests/e2e/figure.h"
-#include "tests/e2e/support.h"
+#include "driver/figure.h"
+#include "driver/support.h"
 
 namespace e2e {
 

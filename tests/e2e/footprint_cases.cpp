@@ -1,8 +1,8 @@
 // What the program leaves behind: GDI objects over many repaints, and files
 // in the folder it runs in or the user's profile.
 #include "tests/e2e/cases.h"
-#include "tests/e2e/figure.h"
-#include "tests/e2e/support.h"
+#include "driver/figure.h"
+#include "driver/support.h"
 
 #include <map>
 

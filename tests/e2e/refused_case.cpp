@@ -2,8 +2,8 @@
 // (Every other case ends the program with WM_CLOSE and expects 0; the input
 // cases close it by the close button, Alt+F4 and the system menu.)
 #include "tests/e2e/cases.h"
-#include "tests/e2e/figure.h"
-#include "tests/e2e/support.h"
+#include "driver/figure.h"
+#include "driver/support.h"
 
 namespace e2e {
 

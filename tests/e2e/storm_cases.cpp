@@ -1,8 +1,8 @@
 // Storms that push the real program: random messages, sent and posted, and
 // random resizes; after each it must answer, draw right and close with 0.
 #include "tests/e2e/cases.h"
-#include "tests/e2e/figure.h"
-#include "tests/e2e/support.h"
+#include "driver/figure.h"
+#include "driver/support.h"
 
 #include <psapi.h>
 

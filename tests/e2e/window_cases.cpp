@@ -1,8 +1,8 @@
 // The window as started: class, caption and styles; the first show state;
 // command lines that must change nothing.
 #include "tests/e2e/cases.h"
-#include "tests/e2e/figure.h"
-#include "tests/e2e/support.h"
+#include "driver/figure.h"
+#include "driver/support.h"
 
 namespace e2e {
 

@@ -100,7 +100,6 @@ ATOM WINAPI RegisterClassW(const WNDCLASSW* wc)
     p.calls.back().texts.push_back(Text(wc->lpszClassName));
     if (p.refuseRegistration)
         return 0;
-    p.registered = *wc;
     p.registeredClassName = Text(wc->lpszClassName);
     p.proc = wc->lpfnWndProc;
     return ClassAtom;

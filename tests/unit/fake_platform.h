@@ -82,7 +82,6 @@ struct Platform {
 
     // Observed state.
     std::vector<Call> calls;
-    WNDCLASSW registered{};
     std::wstring registeredClassName;
     WNDPROC proc = nullptr;
     bool invalid = false;
