@@ -6,6 +6,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/lib/wine-env.sh"
+own_namespace "$@"
 
 wine_env_start 4000x2300
 "$WINESERVER" -p </dev/null >/dev/null 2>&1

@@ -10,6 +10,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/lib/wine-env.sh"
+own_namespace "$@"
 
 arch=${1:-i686}
 case $arch in

@@ -4,6 +4,10 @@
 #   test.sh OUT_DIR PRESET... [-- CTEST_ARGS...]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+# The fixtures' sessions outlive the tests that start them: they end with
+# this script's namespace.
+source "$root/scripts/lib/wine-env.sh"
+own_namespace "$@"
 all=$1
 shift
 mkdir -p "$all"
@@ -19,4 +23,5 @@ ctest --output-on-failure --no-tests=error "${@:2}" &
 ctest=$!
 trap 'kill "$ctest" 2>/dev/null; exit 130' INT
 trap 'kill "$ctest" 2>/dev/null; exit 143' TERM
+trap wine_env_close EXIT
 wait "$ctest"

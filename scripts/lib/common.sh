@@ -6,6 +6,8 @@
 #   os_release FIELD          a field of /etc/os-release (VERSION_CODENAME, PRETTY_NAME, ...)
 #   take_lock VAR FILE SECS   hold FILE's lock while this shell lives, its descriptor in VAR;
 #                             wait at most SECS for it, saying who holds it
+#   own_namespace ARGS...     run this script again, with ARGS, as the first process of a PID
+#                             namespace of its own (nothing when it is one already)
 
 SUPPORTED_RELEASES=(bookworm trixie)  # Debian 12 and 13
 
@@ -24,4 +26,19 @@ take_lock() {
         flock -w "$seconds" "$fd" || fail "gave up waiting for $file after $seconds s"
     fi
     echo "pid $$ ($(basename "$0"), since $(date -u +%H:%M:%S) UTC)" >"$file"
+}
+
+# However the script then ends, kill -9 included, the kernel ends every
+# process it started. As root plainly; as anyone else in a user namespace
+# that keeps their uid, or through sudo where those are turned off.
+own_namespace() {
+    [ "$$" -ne 1 ] || return 0
+    local ns=(--pid --fork --kill-child --mount-proc)
+    if [ "$(id -u)" -eq 0 ]; then
+        exec unshare "${ns[@]}" "$BASH" "$0" "$@"
+    elif unshare --user --map-current-user true 2>/dev/null; then
+        exec unshare --user --map-current-user "${ns[@]}" "$BASH" "$0" "$@"
+    fi
+    exec sudo --preserve-env unshare "${ns[@]}" setpriv --reuid="$(id -u)" --regid="$(id -g)" --init-groups \
+        "$BASH" "$0" "$@"
 }

@@ -9,9 +9,9 @@ action=$1 session=${AMBRELIX_WINE_SESSION:-$2}
 
 case $action in
 start)
-    # Large enough for a 1600x1000 client with its frame; owned by CTest, so
-    # that it ends with CTest even when CTest is stopped before "stop".
-    wine_env_start 1920x1200 "$PPID"
+    # Large enough for a 1600x1000 client with its frame. It outlives this
+    # script: "stop" ends it, or the end of scripts/test.sh's namespace.
+    wine_env_start 1920x1200 detached
     # One server for the whole run. Its first program starts the desktop and
     # the services, which outlive it: start them here, away from CTest's
     # output pipes, or CTest would wait for them to close.

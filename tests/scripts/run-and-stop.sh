@@ -4,8 +4,8 @@
 #   the kept prefix is reused, and prepared again when another Wine made it.
 # - Stopped as a terminal's Ctrl-C does (SIGINT to the process group) or
 #   terminated: it exits non-zero, and within seconds none of its processes
-#   (Xvfb, Wine, CTest, the driver, the guard) nor its session are left.
-# - After a kill -9 of it and its guard, the next run ends and removes what
+#   (Xvfb, Wine, CTest, the driver) nor its session are left.
+# - After a kill -9 of its process group, the next run removes what
 #   was left, and says so.
 # Every command gets a private session folder, HOME and run folder (kept
 # prefix, screenshot), so what is its own is told from everything else on the
@@ -29,7 +29,7 @@ trap finish EXIT
 failed=0
 fail() { echo "  FAIL: $*" >&2; failed=1; }
 
-# done first | command | a process to wait for, then the signal (KILL: the group and its guard) | prefix prepared
+# done first | command | a process to wait for, then the signal (KILL: the group) | prefix prepared
 # | what it must say when it fails on its own (a regex)
 while IFS='|' read -r before command waitfor signal prepare refusal; do
     eval "$before"
@@ -48,7 +48,7 @@ while IFS='|' read -r before command waitfor signal prepare refusal; do
         done
         pgrep -g "$group" -f "$waitfor" >/dev/null || { cat "$work/log"; fail "$command: $waitfor never ran"; }
         if [ "$signal" = KILL ]; then
-            kill -9 -- -"$group" $(pgrep -f "guard .*ambrelix-wine" | grep -xF -f <(ours | tr ' ' '\n') || true)
+            kill -9 -- -"$group"
             sweep=expected
         else
             kill -"$signal" -- -"$group"
