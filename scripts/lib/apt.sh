@@ -41,36 +41,30 @@ apt_get_install() {
 
 apt_install() {
     apt_update
-    local log release
+    local log release tried
     log=$(apt_get_install "$@") && return 0
     if [ -z "$apt_failed_indexes" ]; then
         echo "$log" >&2
         echo "setup: could not install: $*" >&2
         return 1
     fi
-    # A caller that names its own target release cannot be given the
-    # release's versions instead (apt heeds the last -t).
-    if [[ " $* " == *" -t "* ]]; then
-        echo "$log" >&2
-        echo "setup: could not install $* while this package list failed to download:" \
-             "$apt_failed_indexes (a Debian mirror in the middle of a sync?); try again later" >&2
-        return 1
-    fi
     # apt keeps a suite's old lists when one of its indexes fails. On a
     # machine whose lists predate i386, that suite's amd64 list then offers
     # newer versions than any i386 list, and a Multi-Arch: same library needs
     # one version on both. The release's own versions have both; -y refuses
-    # any downgrade.
-    release=$(os_release VERSION_CODENAME)
-    if apt_get_install -t "$release" "$@" >/dev/null; then
-        echo "setup: as $apt_failed_indexes did not download, installed $release's own versions of what was needed;" \
-             "'apt-get upgrade' brings their updates once the mirror is whole" >&2
-        return 0
+    # any downgrade. A caller's own -t cannot be given them (apt heeds the last).
+    release=$(os_release VERSION_CODENAME) tried=
+    if [[ " $* " != *" -t "* ]]; then
+        tried=", not even $release's own versions (what is installed may be newer than any list that downloaded)"
+        if apt_get_install -t "$release" "$@" >/dev/null; then
+            echo "setup: as $apt_failed_indexes did not download, installed $release's own versions of what was needed;" \
+                 "'apt-get upgrade' brings their updates once the mirror is whole" >&2
+            return 0
+        fi
     fi
     echo "$log" >&2
-    echo "setup: could not install what is needed while this package list failed to download:" \
-         "$apt_failed_indexes (a Debian mirror in the middle of a sync?), not even $release's own versions" \
-         "(what is installed may be newer than any list that downloaded); try again later" >&2
+    echo "setup: could not install ${tried:+what is needed}${tried:-$*} while this package list failed to download:" \
+         "$apt_failed_indexes (a Debian mirror in the middle of a sync?)$tried; try again later" >&2
     return 1
 }
 

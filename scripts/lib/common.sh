@@ -33,12 +33,8 @@ take_lock() {
 # that keeps their uid, or through sudo where those are turned off.
 own_namespace() {
     [ "$$" -ne 1 ] || return 0
-    local ns=(--pid --fork --kill-child --mount-proc)
-    if [ "$(id -u)" -eq 0 ]; then
-        exec unshare "${ns[@]}" "$BASH" "$0" "$@"
-    elif unshare --user --map-current-user true 2>/dev/null; then
-        exec unshare --user --map-current-user "${ns[@]}" "$BASH" "$0" "$@"
-    fi
-    exec sudo --preserve-env unshare "${ns[@]}" setpriv --reuid="$(id -u)" --regid="$(id -g)" --init-groups \
-        "$BASH" "$0" "$@"
+    local ns=(--pid --fork --kill-child --mount-proc) me=("$BASH" "$0" "$@")
+    [ "$(id -u)" -ne 0 ] || exec unshare "${ns[@]}" "${me[@]}"
+    ! unshare --user --map-current-user true 2>/dev/null || exec unshare --user --map-current-user "${ns[@]}" "${me[@]}"
+    exec sudo --preserve-env unshare "${ns[@]}" setpriv --reuid="$(id -u)" --regid="$(id -g)" --init-groups "${me[@]}"
 }

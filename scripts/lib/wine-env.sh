@@ -60,7 +60,7 @@ wine_env_remove() {
 # (a program caught starting brings up a server of its own), its Xvfb, then
 # its files.
 wine_env_stop() {
-    local dir=${WINE_ENV_DIR:-} prefix xvfb display left i
+    local dir=${WINE_ENV_DIR:-} prefix xvfb display left
     [ -n "$dir" ] || return 0
     WINE_ENV_DIR=
     prefix=$(cat "$dir/prefix" 2>/dev/null) || true
@@ -77,10 +77,8 @@ wine_env_stop() {
         [ -z "$left" ] || kill -9 $left 2>/dev/null || true
         wine_env_server_dir "$prefix"
     fi
-    if [ -n "$xvfb" ] && [ "$(cat "/proc/$xvfb/comm" 2>/dev/null)" = Xvfb ]; then
-        kill "$xvfb" 2>/dev/null || true
-        for ((i = 0; i < WINE_ENV_GRACE * 10; i++)); do [ -e "/proc/$xvfb" ] || break; sleep 0.1; done
-        kill -9 "$xvfb" 2>/dev/null || true
+    if [ -n "$xvfb" ] && [ "$(cat "/proc/$xvfb/comm" 2>/dev/null)" = Xvfb ] && kill "$xvfb" 2>/dev/null; then
+        timeout "$WINE_ENV_GRACE" tail --pid="$xvfb" -f /dev/null || kill -9 "$xvfb" 2>/dev/null || true
     fi
     # An Xvfb killed outright leaves its lock and socket.
     if [ -n "$display" ] && [ "$(tr -d ' \n' 2>/dev/null <"/tmp/.X$display-lock")" = "$xvfb" ]; then
@@ -96,26 +94,20 @@ wine_env_sweep() {
         [ -f "$dir/lock" ] && flock -n "$dir/lock" true 2>/dev/null || continue
         left=$(du -sh "$dir" 2>/dev/null | cut -f1) || true
         wine_env_remove "$dir"
-        [ -n "${1:-}" ] || echo "wine-env: ended what a stopped run left: $dir ($left)" >&2
+        echo "wine-env: ended what a stopped run left: $dir ($left)" >&2
     done
 }
 
 # The end of a namespace's first process: every other process in it ends
-# now, and whatever sessions they leave are removed.
+# now, and so has every session begun in it.
 wine_env_close() {
     [ "$$" -eq 1 ] || return 0
-    local i p stat busy
+    local dir ours
     kill -9 -1 2>/dev/null || true
-    # Killed is not yet ended: a process lets go of its locks as it exits.
-    for ((i = 0; i < 50; i++)); do
-        busy=
-        for p in /proc/[0-9]*/stat; do
-            [ "$p" != "/proc/$$/stat" ] && read -r stat 2>/dev/null <"$p" && [[ $stat != *") Z "* ]] && busy=1
-        done
-        [ -n "$busy" ] || break
-        sleep 0.1
+    ours=$(readlink /proc/self/ns/pid)
+    for dir in "$WINE_ENV_SESSIONS"/ambrelix-wine.*; do
+        [ "$(cat "$dir/ns" 2>/dev/null)" != "$ours" ] || wine_env_remove "$dir"
     done
-    wine_env_sweep quietly
 }
 
 wine_env_vars() {
@@ -128,6 +120,7 @@ wine_env_vars() {
     exec {WINE_ENV_HOLD}>"$WINE_ENV_DIR/lock.new"
     flock "$WINE_ENV_HOLD"
     mv "$WINE_ENV_DIR/lock.new" "$WINE_ENV_DIR/lock"
+    readlink /proc/self/ns/pid >"$WINE_ENV_DIR/ns"
     if [ -z "${1:-}" ]; then
         trap wine_env_stop EXIT
         trap 'exit 130' INT

@@ -88,6 +88,6 @@ release-security release|||probe-security|1|while this package list failed to do
 release|||no-such-package|1|could not install: no-such-package
 release release-security|yes||libtwin wanted:i386|0|binary-i386/Packages did not download, installed [a-z]+'s own versions.*apt-get upgrade
 release release-security||libtwin=1.1|libtwin wanted:i386|1|wanted:i386 : Depends: libtwin:i386.*not even [a-z]+'s own versions \(what is installed may be newer
-release release-security|yes||-t release-security libtwin wanted:i386|1|could not install -t [a-z]+-security libtwin wanted:i386 while .*binary-i386/Packages .*try again later
+release release-security|yes||-t release-security libtwin wanted:i386|1|could not install -t [a-z]+-security libtwin wanted:i386 while .*binary-i386/Packages \(a Debian mirror in the middle of a sync\?\); try again later
 TABLE
 exit $failed
