@@ -37,9 +37,9 @@ wine_run() {
     if [ -n "${WINE_ENV_LOCK:-}" ]; then "$WINELOADER" "$@" {WINE_ENV_LOCK}>&-; else "$WINELOADER" "$@"; fi
 }
 
-# The server's socket folder, named by the prefix's device and inode.
+# Removes the server's socket folder, named by the prefix's device and inode.
 # (Not its parent: another server may be making its own there.)
-wine_env_server_dir() {
+wine_env_remove_server_dir() {
     local server
     server=server-$(stat -c %D "$1" 2>/dev/null)-$(printf %x "$(stat -c %i "$1" 2>/dev/null)") || return 0
     rm -rf "${TMPDIR:-/tmp}"/wine-*/"$server" "/tmp/.wine-$(id -u)/$server"
@@ -51,7 +51,7 @@ wine_env_server_dir() {
 wine_env_remove() {
     local dir=$1 prefix
     prefix=$(cat "$dir/prefix" 2>/dev/null) || true
-    [[ $prefix != "$dir"/* ]] || wine_env_server_dir "$prefix"
+    [[ $prefix != "$dir"/* ]] || wine_env_remove_server_dir "$prefix"
     rm -f "$(cat "$dir/saved" 2>/dev/null)"
     rm -rf "$dir" 2>/dev/null || true
 }
@@ -75,7 +75,7 @@ wine_env_stop() {
         left=$(grep -lzxF "WINEPREFIX=$prefix" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3 |
             grep -vx -e $$ -e "$BASHPID") || true
         [ -z "$left" ] || kill -9 $left 2>/dev/null || true
-        wine_env_server_dir "$prefix"
+        wine_env_remove_server_dir "$prefix"
     fi
     if [ -n "$xvfb" ] && [ "$(cat "/proc/$xvfb/comm" 2>/dev/null)" = Xvfb ] && kill "$xvfb" 2>/dev/null; then
         timeout "$WINE_ENV_GRACE" tail --pid="$xvfb" -f /dev/null || kill -9 "$xvfb" 2>/dev/null || true
