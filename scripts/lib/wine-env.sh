@@ -46,12 +46,15 @@ wine_env_remove_server_dir() {
 }
 
 # Removes what an ended session in DIR left: its folder, a temporary prefix
-# with it, and that prefix's server folder. (A kept prefix's next server
-# takes over its own folder.)
+# with it, and that prefix's server folder (a kept prefix's next server takes
+# over its own folder), and the lock and socket of its display, which an
+# Xvfb killed outright leaves.
 wine_env_remove() {
-    local dir=$1 prefix
+    local dir=$1 prefix display
     prefix=$(cat "$dir/prefix" 2>/dev/null) || true
     [[ $prefix != "$dir"/* ]] || wine_env_remove_server_dir "$prefix"
+    display=$(cat "$dir/display" 2>/dev/null) || true
+    [ -z "$display" ] || rm -f "/tmp/.X$display-lock" "/tmp/.X11-unix/X$display"
     rm -f "$(cat "$dir/saved" 2>/dev/null)"
     rm -rf "$dir" 2>/dev/null || true
 }
@@ -60,12 +63,11 @@ wine_env_remove() {
 # (a program caught starting brings up a server of its own), its Xvfb, then
 # its files.
 wine_env_stop() {
-    local dir=${WINE_ENV_DIR:-} prefix xvfb display left
+    local dir=${WINE_ENV_DIR:-} prefix xvfb left
     [ -n "$dir" ] || return 0
     WINE_ENV_DIR=
     prefix=$(cat "$dir/prefix" 2>/dev/null) || true
     xvfb=$(cat "$dir/xvfb" 2>/dev/null) || true
-    display=$(cat "$dir/display" 2>/dev/null) || true
     if [ -n "$prefix" ] && [ -d "$prefix" ]; then
         export WINEPREFIX=$prefix
         "$WINESERVER" -k 2>/dev/null || true
@@ -79,10 +81,6 @@ wine_env_stop() {
     fi
     if [ -n "$xvfb" ] && [ "$(cat "/proc/$xvfb/comm" 2>/dev/null)" = Xvfb ] && kill "$xvfb" 2>/dev/null; then
         timeout "$WINE_ENV_GRACE" tail --pid="$xvfb" -f /dev/null || kill -9 "$xvfb" 2>/dev/null || true
-    fi
-    # An Xvfb killed outright leaves its lock and socket.
-    if [ -n "$display" ] && [ "$(tr -d ' \n' 2>/dev/null <"/tmp/.X$display-lock")" = "$xvfb" ]; then
-        rm -f "/tmp/.X$display-lock" "/tmp/.X11-unix/X$display"
     fi
     wine_env_remove "$dir"
 }
@@ -128,19 +126,35 @@ wine_env_vars() {
     fi
 }
 
+# The display is the first number from 10 with neither a lock nor a socket,
+# chosen and taken under a lock of the machine's. Xvfb's own choice cannot be
+# trusted with sessions side by side: -displayfd makes no lock file, and the
+# pid in another's lock file means nothing in another PID namespace.
+# Only its socket file: the abstract one is shared with every root of this
+# network namespace, where another Xvfb may have the same number.
 wine_env_display() {
-    local screen=$1 fifo=$WINE_ENV_DIR/displayfd number
-    mkfifo "$fifo"
-    # Only its socket file: the abstract one is shared with every root of this
-    # network namespace, where another Xvfb may have the same number.
-    Xvfb -displayfd 3 -screen 0 "${screen}x24" -nolisten tcp -nolisten local -noreset 3>"$fifo" >"$WINE_ENV_DIR/xvfb.log" 2>&1 &
+    local screen=$1 number choosing i
+    exec {choosing}>>/tmp/.ambrelix-displays.lock
+    flock "$choosing"
+    for ((number = 10; ; number++)); do
+        [ -e "/tmp/.X$number-lock" ] || [ -e "/tmp/.X11-unix/X$number" ] || break
+    done
+    echo "$number" >"$WINE_ENV_DIR/display"
+    Xvfb ":$number" -screen 0 "${screen}x24" -nolisten tcp -nolisten local -noreset \
+        >"$WINE_ENV_DIR/xvfb.log" 2>&1 {choosing}>&- &
     echo $! >"$WINE_ENV_DIR/xvfb"
-    if ! read -r -t 20 number <"$fifo"; then
+    # Ready once it listens; its lock is made first.
+    for ((i = 0; i < 200; i++)); do
+        [ ! -S "/tmp/.X11-unix/X$number" ] || break
+        kill -0 $! 2>/dev/null || i=200
+        sleep 0.1
+    done
+    exec {choosing}>&-
+    if [ ! -S "/tmp/.X11-unix/X$number" ]; then
         echo "wine-env: Xvfb did not start" >&2
         cat "$WINE_ENV_DIR/xvfb.log" >&2
         return 1
     fi
-    echo "$number" >"$WINE_ENV_DIR/display"
     export DISPLAY=:$number
 }
 
