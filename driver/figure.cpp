@@ -173,6 +173,14 @@ public:
         return seen;
     }
     void Fill(DWORD colour) { std::fill_n(bits_, width_ * height_, colour); }
+    // FNV-1a over the pixels and the size.
+    unsigned long long Hash() const
+    {
+        unsigned long long hash = 14695981039346656037ull ^ (static_cast<unsigned long long>(width_) << 32 | height_);
+        for (const DWORD* p = bits_; p != bits_ + static_cast<size_t>(width_) * height_; ++p)
+            hash = (hash ^ (*p & 0x00FFFFFF)) * 1099511628211ull;
+        return hash;
+    }
     // Call GdiFlush() first when GDI has drawn on the canvas since.
     DWORD At(int x, int y) const { return bits_[static_cast<size_t>(y) * width_ + x] & 0x00FFFFFF; }
 
@@ -335,6 +343,7 @@ FigureReport ReadFigure(HWND hwnd)
         return report;
     const Shot shot(hwnd, report.width, report.height);
     const Ideal ideal(report.width, report.height);
+    report.pixels = shot.canvas.Hash();
     JudgeFill(shot, ideal, report);
     JudgeOutline(shot, ideal, report);
     return report;
@@ -364,15 +373,42 @@ long IconPixelsDiffering(HWND where, HICON icon, long* opaque)
     return differing;
 }
 
+namespace {
+
+// Shown, with nothing left to paint, and past any paint begun before: a
+// program answers a sent message only between messages, and flushes its
+// drawing to the screen before it waits for the next.
+bool Quiet(HWND hwnd)
+{
+    return IsWindowVisible(hwnd) && !GetUpdateRect(hwnd, nullptr, FALSE) && Responsive(hwnd, 1000);
+}
+
+// How long a quiet program's pixels must stay the same before they are
+// judged: under Wine a window just restored or resized can be quiet while
+// the display server still shows what was there before.
+constexpr ULONGLONG SettleMs = 2000;
+
+}  // namespace
+
 FigureReport WaitForFigure(HWND hwnd, DWORD timeoutMs)
 {
     FigureReport last;
+    bool settled = false;
+    ULONGLONG sameSince = 0;  // when the quiet, unchanged reads began; 0: not now
     WaitFor(
         [&] {
-            last = ReadFigure(hwnd);
-            return last.Ok();
+            const bool quiet = Quiet(hwnd);
+            const ULONGLONG now = GetTickCount64();
+            const FigureReport read = ReadFigure(hwnd);
+            const bool same = read.pixels == last.pixels && read.width == last.width && read.height == last.height;
+            sameSince = !quiet ? 0 : same && sameSince ? sameSince : now;
+            settled = sameSince && now - sameSince >= SettleMs;
+            last = read;
+            return last.Ok() || settled;
         },
         timeoutMs, 100);
+    if (!last.Ok())
+        Note(settled ? "the screen settled on this" : "the screen did not settle");
     return last;
 }
 

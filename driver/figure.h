@@ -20,6 +20,7 @@ struct FigureReport {
     long outlineSamples = 0;     // points along the ideal outline judged
     long outlineMissing = 0;  // of those, with no dark pixel of the pen near them
     std::string firstWrong;  // where the first few wrong pixels are
+    unsigned long long pixels = 0;  // a hash of every pixel read: equal reads show a settled screen
 
     bool Ok() const
     {
@@ -37,8 +38,11 @@ POINT MaximisedShift();
 
 // One reading of the screen.
 FigureReport ReadFigure(HWND hwnd);
-// Reads until the figure is right or the time-out passes (window surfaces
-// reach the screen asynchronously); returns the last reading.
+// Reads until the figure is right, or until the screen has settled on a
+// wrong one (window surfaces reach the screen asynchronously): the window is
+// shown with nothing left to paint, answers, and its pixels have stayed the
+// same for a while. The time-out bounds only a screen that never settles.
+// Returns the last reading.
 FigureReport WaitForFigure(HWND hwnd, DWORD timeoutMs);
 
 // Counts the icon's opaque pixels that show on screen at the top-left corner
