@@ -101,12 +101,25 @@ bool MoveTo(POINT p)
                             "): it is at (" + std::to_string(at.x) + "," + std::to_string(at.y) + ")");
 }
 
-// The point is on the program's window, not on something in front of it.
+std::string PointText(POINT p) { return "(" + std::to_string(p.x) + "," + std::to_string(p.y) + ")"; }
+
+std::string RectText(const RECT& r)
+{
+    return PointText(POINT{r.left, r.top}) + "-" + PointText(POINT{r.right, r.bottom});
+}
+
+// The point is on the screen and on the program's window, not on something
+// in front of it.
 bool Reachable(HWND hwnd, POINT p)
 {
+    RECT window{};
+    GetWindowRect(hwnd, &window);
+    const std::string where = PointText(p) + ", the window at " + RectText(window);
+    if (!CHECK(p.x >= 0 && p.y >= 0 && p.x < GetSystemMetrics(SM_CXSCREEN) && p.y < GetSystemMetrics(SM_CYSCREEN),
+               "aimed past the screen's edge at " + where))
+        return false;
     HWND under = WindowFromPoint(p);
-    return CHECK(under && GetAncestor(under, GA_ROOT) == hwnd,
-                 "another window is in front at (" + std::to_string(p.x) + "," + std::to_string(p.y) + ")");
+    return CHECK(under && GetAncestor(under, GA_ROOT) == hwnd, "another window is in front at " + where);
 }
 
 bool Press(HWND hwnd, POINT p)
@@ -126,9 +139,13 @@ bool Click(HWND hwnd, POINT p)
     return clicked;
 }
 
-// Moves with the button held, in steps, as a hand does; the pauses pace the
-// input, they judge nothing.
-bool DragTo(POINT from, POINT to)
+// Moves with the button held, in steps, as a hand does, and holds there
+// until arrived(); the pauses pace the input, they judge nothing. Under Wine
+// a late pointer event from the X server can reach the sizing or moving loop
+// after the last step and leave it one step short: the hand then moves a
+// pixel and back, as a user's would, until the loop has followed.
+template <typename F>
+bool DragTo(POINT from, POINT to, F arrived)
 {
     constexpr int Steps = 8;
     for (int i = 1; i <= Steps; ++i) {
@@ -136,6 +153,7 @@ bool DragTo(POINT from, POINT to)
             return false;
         Sleep(15);
     }
+    WaitFor([&] { return arrived() || !MoveTo(POINT{to.x - 1, to.y - 1}) || !MoveTo(to); }, FigureTimeoutMs, 500);
     return true;
 }
 
@@ -269,7 +287,7 @@ void DragFrameCase(RunningProgram& program, const Args&)
         if (!Press(hwnd, grip))
             return;
         const POINT to{grip.x + drag.dx, grip.y + drag.dy};
-        const bool dragged = DragTo(grip, to);
+        const bool dragged = DragTo(grip, to, [&] { return ClientSizeIs(hwnd, want.cx, want.cy); });
         // Still inside the sizing loop: the button is down.
         if (dragged && ClientBecomes(hwnd, want, std::string(drag.what) + ", button down"))
             ExpectFigure(hwnd, std::string(drag.what) + ", button down");
@@ -293,15 +311,14 @@ void DragCaptionCase(RunningProgram& program, const Args&)
     if (!Press(hwnd, grip))
         return;
     const POINT to{grip.x + Dx, grip.y + Dy};
-    DragTo(grip, to);
-    Release(to);
     RECT after{};
-    const bool moved = WaitFor(
-        [&] {
-            GetWindowRect(hwnd, &after);
-            return after.left == before.left + Dx && after.top == before.top + Dy;
-        },
-        FigureTimeoutMs);
+    const auto arrived = [&] {
+        GetWindowRect(hwnd, &after);
+        return after.left == before.left + Dx && after.top == before.top + Dy;
+    };
+    DragTo(grip, to, arrived);
+    Release(to);
+    const bool moved = WaitFor(arrived, FigureTimeoutMs);
     CHECK(moved, "window at (" + std::to_string(after.left) + "," + std::to_string(after.top) + "), want (" +
                      std::to_string(before.left + Dx) + "," + std::to_string(before.top + Dy) + ")");
     CHECK(ClientSizeIs(hwnd, size.cx, size.cy), "moving changed the client to " + SizeText(ClientSize(hwnd)));
