@@ -82,13 +82,12 @@ while IFS='|' read -r before command waitfor signal prepare refusal; do
     [ ! -e "$work/session.env" ] || fail "left the session file"
 done <<'TABLE'
 :|make run|||either
-:|scripts/run.sh|||no
+:|scripts/run.sh x86_64|||no
 :|scripts/run.sh x86_64|ambrelix.exe|INT|
 :|scripts/run.sh x86_64|ambrelix.exe|TERM|
 :|scripts/run.sh x86_64|ambrelix.exe|KILL|
-:|scripts/run.sh x86_64|||no
-:|AMBRELIX_RUN_EXE=build/mingw-x86_64/bench/ambrelix_blank.exe scripts/run.sh x86_64|||no|the figure did not appear \(magenta 0%\)
 echo wine-0.0 >"$work/run/wine-prefix/.made-by"|scripts/run.sh x86_64|||yes
+:|AMBRELIX_RUN_EXE=build/mingw-x86_64/bench/ambrelix_blank.exe scripts/run.sh x86_64|||no|the figure did not appear \(magenta 0%\)
 :|scripts/test.sh "$AMBRELIX_SESSIONS/all-tests" mingw-x86_64 -- -R e2e|ambrelix_e2e|INT|
 :|scripts/bench.sh|ambrelix_bench|INT|
 TABLE
