@@ -57,15 +57,17 @@ struct Ideal {
 
     // The zone, when the point lies more than the margin from the outline and
     // from both radial edges; otherwise the pixel is not judged.
+    // Compared squared, without roots: every pixel of a large client comes
+    // here, and under an emulator a root costs as much as the rest.
     bool Sure(double x, double y, Zone* zone) const
     {
         const double dx = x - cx, dy = y - cy;
         const double f = (dx * dx) / (a * a) + (dy * dy) / (b * b) - 1.0;
         const double gx = 2 * dx / (a * a), gy = 2 * dy / (b * b);
-        const double gradient = std::sqrt(gx * gx + gy * gy);
-        if (gradient > 0 && std::fabs(f) / gradient <= Margin)
+        const double gradient2 = gx * gx + gy * gy;
+        if (gradient2 > 0 && f * f <= Margin * Margin * gradient2)
             return false;
-        if (DistanceToRay(dx, dy, r1x, r1y) <= Margin || DistanceToRay(dx, dy, r2x, r2y) <= Margin)
+        if (NearRay(dx, dy, r1x, r1y) || NearRay(dx, dy, r2x, r2y))
             return false;
         *zone = At(x, y);
         return true;
@@ -80,8 +82,8 @@ struct Ideal {
         for (int i = 0; i < CurveSamples; ++i) {
             const double t = 2 * 3.14159265358979 * i / CurveSamples;
             const double dx = a * std::cos(t), dy = b * std::sin(t);
-            if (At(cx + 0.9 * dx, cy + 0.9 * dy) == Zone::Wedge ||
-                DistanceToRay(dx, dy, r1x, r1y) <= Margin || DistanceToRay(dx, dy, r2x, r2y) <= Margin)
+            if (At(cx + 0.9 * dx, cy + 0.9 * dy) == Zone::Wedge || NearRay(dx, dy, r1x, r1y) ||
+                NearRay(dx, dy, r2x, r2y))
                 continue;
             samples.emplace_back(cx + dx, cy + dy);
         }
@@ -96,13 +98,15 @@ struct Ideal {
         return samples;
     }
 
-    static double DistanceToRay(double dx, double dy, double rx, double ry)
+    // Within the margin of the ray from the centre along (rx, ry).
+    static bool NearRay(double dx, double dy, double rx, double ry)
     {
-        const double length = std::hypot(rx, ry);
+        const double length2 = rx * rx + ry * ry;
         // Behind the centre, the nearest point of the ray is the centre.
-        if (length == 0 || dx * rx + dy * ry < 0)
-            return std::hypot(dx, dy);
-        return std::fabs(dx * ry - dy * rx) / length;
+        if (length2 == 0 || dx * rx + dy * ry < 0)
+            return dx * dx + dy * dy <= Margin * Margin;
+        const double cross = dx * ry - dy * rx;
+        return cross * cross <= Margin * Margin * length2;
     }
 };
 

@@ -133,7 +133,7 @@ SIZE_T SettleAndMeasure(RunningProgram& program, const std::string& when)
 
 // A sound program grows by nothing over the judged storms, natively and under
 // an emulator alike (4 KB at most seen); a brush leaked per paint grows by
-// some 65 to 100 bytes a paint, 325 KB or more over the 5,000 repaints.
+// some 65 to 120 bytes a paint, 325 KB or more over the 5,000 repaints.
 // 128 KB between them leaves room on both sides.
 constexpr long long MemoryGrowthLimit = 128 * 1024;
 

@@ -37,6 +37,7 @@ void WindowCase(RunningProgram& program, const Args&)
         CHECK(cursor == reinterpret_cast<ULONG_PTR>(LoadCursorW(nullptr, IDC_ARROW)), "class cursor " + Hex(cursor));
         CHECK(brush == reinterpret_cast<ULONG_PTR>(GetStockObject(WHITE_BRUSH)), "class brush " + Hex(brush));
     }
+    ExpectFigure(hwnd, "as started");
 }
 
 void ShowStatesCase(const Args& args)
