@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The Makefile's release line as the README types it in the project root:
+# The Makefile's release lines as docs/releasing.md types them in the project root:
 # make package signed (a throwaway certificate, relative paths), then plain,
 # and the downloader's sha256sum -c. What each archive holds, its bytes and
 # the signature itself are checked per build (tests/checks).
