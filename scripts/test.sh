@@ -24,7 +24,27 @@ cd "$all"
 # CTest ignores SIGINT: this script ends it, and reports the interruption.
 ctest --output-on-failure --no-tests=error -j "$(($(nproc) + 2))" "${@:2}" &
 ctest=$!
-trap 'kill "$ctest" 2>/dev/null; exit 130' INT
-trap 'kill "$ctest" 2>/dev/null; exit 143' TERM
+# Stopped, the tests still running get SIGTERM and a few seconds to remove
+# what they made (a script test's folders, its sessions' displays) before
+# the namespace's end kills whatever is left. This script is the namespace's
+# first process, so kill -1 reaches only the others.
+others() {
+    local stat line rest
+    for stat in /proc/[0-9]*/stat; do
+        [ "$stat" != "/proc/$$/stat" ] && read -r line <"$stat" 2>/dev/null || continue
+        rest=${line##*) }
+        [ "${rest%% *}" = Z ] || return 0
+    done
+    return 1
+}
+stop() {
+    local i
+    kill "$ctest" 2>/dev/null
+    kill -TERM -1 2>/dev/null
+    for ((i = 0; i < 30 * WINE_ENV_GRACE; i++)); do others || break; sleep 0.1; done
+    exit "$1"
+}
+trap 'stop 130' INT
+trap 'stop 143' TERM
 trap wine_env_close EXIT
 wait "$ctest"
