@@ -13,6 +13,7 @@
 # (Not a private TMPDIR: Wine 10 aborts making a prefix under one.)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+source scripts/lib/wine-env.sh
 work=$(mktemp -d)
 mkdir -p "$work/tmp" "$work/home"
 box=(env -u DISPLAY AMBRELIX_SESSIONS="$work/tmp" HOME="$work/home" AMBRELIX_RUN_DIR="$work/run"
@@ -20,12 +21,17 @@ box=(env -u DISPLAY AMBRELIX_SESSIONS="$work/tmp" HOME="$work/home" AMBRELIX_RUN
 # Processes of the commands run here: they alone have this session folder.
 ours() { grep -lzxF "AMBRELIX_SESSIONS=$work/tmp" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3 | paste -sd ' ' || true; }
 finish() {
-    local left
+    local left session
     left=$(ours)
     [ -z "$left" ] || kill -9 $left 2>/dev/null
+    # A killed session's display and server folder lie outside its folder.
+    for session in "$work"/tmp/ambrelix-wine.*; do [ ! -d "$session" ] || wine_env_remove "$session"; done
     rm -rf "$work"
 }
 trap finish EXIT
+# Stopped, it still ends what it started and removes its folder.
+trap 'exit 130' INT
+trap 'exit 143' TERM
 failed=0
 fail() { echo "  FAIL: $*" >&2; failed=1; }
 
