@@ -183,9 +183,17 @@ bool Activate(HWND hwnd)
     GetClientRect(hwnd, &client);
     POINT inside{client.right / 2, client.bottom * 3 / 4};
     ClientToScreen(hwnd, &inside);
-    return Click(hwnd, inside) &&
-           CHECK(WaitFor([&] { return GetForegroundWindow() == hwnd; }, FigureTimeoutMs),
-                 "the window did not come to the front");
+    if (!Click(hwnd, inside) || !CHECK(WaitFor([&] { return GetForegroundWindow() == hwnd; }, FigureTimeoutMs),
+                                       "the window did not come to the front"))
+        return false;
+    // Under load the window has been seen to move during this click, by the
+    // pointer's way there as a drag of its caption would, past the screen's
+    // edge.
+    if (moved())
+        return true;
+    Note("the click that activated the window moved it to " + RectText(window) + "; placing it again");
+    SetWindowPos(hwnd, nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    return CHECK(WaitFor(moved, FigureTimeoutMs), "the window did not move back to the top-left corner");
 }
 
 namespace {
